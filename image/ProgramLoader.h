@@ -1,0 +1,27 @@
+#pragma once
+// The program image and the command that fills it from a HEX file.
+#include <cstdint>
+#include <string>
+
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "app/Dialogs.h"
+#include "app/SettingsAccess.h"
+
+enum class LoadOutcome {
+  Loaded,   // the success message was shown
+  Faulty,   // the file was faulty or unreadable; the image is blank
+  Refused,  // FlashSize outside 1..0x200000; nothing was loaded
+};
+
+// The open command (Command1): file dialog in LastPath, remember the
+// folder, load. A cancelled dialog changes nothing.
+void OpenProgramFile(AppState& state, Dialogs& dialogs, SettingsAccess& settings,
+                     Controls& controls);
+
+// Loads LastPath + fileName into a fresh image and reports the outcome.
+LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
+                            Controls& controls);
+
+// ProgramBytes / 1024 in shortest decimal form, cut to four characters.
+std::string KilobyteText(int32_t programBytes);

@@ -1,0 +1,22 @@
+#pragma once
+// The download command: turns the loaded image into the download frame
+// (header, block data with the jump to the bootloader, trailer) and sends
+// its first byte; the link protocol sends the rest against the echo.
+#include <string>
+
+#include "app/AppState.h"
+#include "app/Dialogs.h"
+#include "link/LinkHost.h"
+
+// The click on Command2. Empties the frame on every press; in LinkState 1
+// with more than 8 program bytes builds the frame and sends slot 1, or
+// refuses with a message saying why (nothing sent, LinkState unchanged).
+void StartDownload(AppState& state, LinkHost& host, Dialogs& dialogs);
+
+// Adds one slot holding 0 at the end of DownloadFrame.
+void AppendFrameSlot(AppState& state);
+
+// Builds the frame into state (rounding ProgramBytes up to the erase block),
+// whatever LinkState and the port say. Returns "" on success, or the reason
+// the frame cannot be sent, in which case state is left as it was.
+std::string BuildDownloadFrame(AppState& state);

@@ -1,0 +1,18 @@
+#pragma once
+// The program's half of the conversation with the bootloader: answers its
+// signal 0x55 and checks every echo of the frame, stop-and-wait.
+#include <string_view>
+
+#include "app/AppState.h"
+#include "link/LinkHost.h"
+
+// The receive handler: input is every byte read from the port at once.
+void OnPortReceive(AppState& state, LinkHost& host, std::string_view input);
+
+// The line has gone: a transfer in progress ends as a wrong echo does.
+void OnLinkLost(AppState& state, LinkHost& host);
+
+// Texts of label_status.
+inline constexpr std::string_view kWaitingText = "Waiting for signal from bootloader...";
+inline constexpr std::string_view kReadyText = "Bootloader ready for program download...";
+inline constexpr std::string_view kCompletedText = "Download completed!";

@@ -1,0 +1,37 @@
+#pragma once
+// The serial line over QSerialPort: raw 8-bit, no flow control, low latency
+// where the driver allows; port numbers resolved through the port map.
+#include <QObject>
+#include <QSerialPort>
+#include <string>
+
+#include "link/SerialLine.h"
+
+class QtSerialLine : public QObject, public SerialLine {
+  Q_OBJECT
+ public:
+  explicit QtSerialLine(std::string portMapDir, QObject* parent = nullptr);
+  ~QtSerialLine() override;
+
+  bool Open(int portNumber, const std::string& settings, std::string& error) override;
+  // Opens a device by path, for the command-line tool's --device.
+  bool OpenDevice(const std::string& devicePath, const std::string& settings, std::string& error);
+  void Close() override;
+  bool IsOpen() const override;
+  void WriteByte(uint8_t value) override;
+  std::string ReadAll() override;
+  std::string DevicePath() const override { return device_; }
+
+  // Blocks until bytes arrive (and onReceive has run) or the time is up;
+  // for hosts that run their own loop. False on time-out or failure.
+  bool WaitForInput(int milliseconds);
+  // Pulses DTR or RTS ("dtr"/"rts") to reset the board; false if the line refuses.
+  bool PulseResetLine(const std::string& which, std::string& error);
+
+ private:
+  void HandleError(QSerialPort::SerialPortError error);
+
+  std::string mapDir_;
+  std::string device_;
+  QSerialPort port_;
+};

@@ -1,0 +1,25 @@
+#pragma once
+// Per-user settings in an INI file under the user's configuration folder
+// ($XDG_CONFIG_HOME, else ~/.config): Software/Quorvel Zentrel.ini.
+#include <string>
+
+#include "app/SettingsAccess.h"
+
+class SettingsStore : public SettingsAccess {
+ public:
+  // The default file of the current user.
+  SettingsStore();
+  explicit SettingsStore(std::string iniPath);
+
+  static std::string DefaultPath();
+  // The port map folder beside the settings file: Software/Quorvel Zentrel.ports
+  static std::string PortMapDirectory();
+
+  void CreateSettingsKey();
+  std::string ReadSetting(const std::string& name, const std::string& defaultValue) override;
+  void WriteSetting(const std::string& name, const std::string& value) override;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
