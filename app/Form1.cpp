@@ -1,1 +1,219 @@
-// to be written
+#include "app/Form1.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <algorithm>
+#include <cmath>
+
+#include "image/ProgramLoader.h"
+#include "link/DownloadFrame.h"
+#include "link/LinkProtocol.h"
+#include "settings/DeviceDescription.h"
+
+namespace {
+// The layout is drawn in twips; 15 twips make one pixel at 96 dots per inch.
+int Pixels(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+
+QRect TwipsRect(int left, int top, int width, int height) {
+  return {Pixels(left), Pixels(top), Pixels(width), Pixels(height)};
+}
+
+// Colours are written 0x00BBGGRR.
+QColor ColourFromBgr(uint32_t bgr) {
+  return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                static_cast<int>((bgr >> 16) & 0xFF));
+}
+
+void SetBackColour(QWidget* widget, uint32_t bgr) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Window, ColourFromBgr(bgr));
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+}
+
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+constexpr int kClientWidthTwips = 5445;
+constexpr int kClientHeightTwips = 1980;
+constexpr uint32_t kFormColour = 0xCAE6D7;
+// About one frame of a 60 Hz display.
+constexpr int kStatusPaintIntervalMs = 16;
+}  // namespace
+
+Form1::Form1(AppState& state, Dialogs& dialogs, SettingsAccess& settings, SerialLine& line,
+             QWidget* parent)
+    : QMainWindow(parent),
+      state_(state),
+      dialogs_(dialogs),
+      settings_(settings),
+      line_(line),
+      ports_(state, settings, line, *this, dialogs) {
+  setObjectName("Form1");
+  setWindowTitle(Text(state_.AppTitle));
+  BuildControls();
+  ConnectCommands();
+  statusFlush_.setSingleShot(true);
+  statusFlush_.setInterval(kStatusPaintIntervalMs);
+  connect(&statusFlush_, &QTimer::timeout, this, &Form1::PaintStatusNow);
+}
+
+Form1::~Form1() {
+  // The line may outlive the window; it must not call back into it.
+  line_.onReceive = nullptr;
+  line_.onFailure = nullptr;
+}
+
+namespace {
+QLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, uint32_t bgr) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  label->setFrameStyle(QFrame::Box | QFrame::Plain);
+  label->setLineWidth(1);
+  label->setAlignment(Qt::AlignCenter);
+  // File names and port details are shown as they are, never as markup.
+  label->setTextFormat(Qt::PlainText);
+  SetBackColour(label, bgr);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  button->setAutoDefault(false);
+  return button;
+}
+}  // namespace
+
+void Form1::BuildControls() {
+  auto* client = new QWidget(this);
+  client->setObjectName("client");
+  client->setFixedSize(Pixels(kClientWidthTwips), Pixels(kClientHeightTwips));
+  SetBackColour(client, kFormColour);
+  setCentralWidget(client);
+
+  label_commstatus_ =
+      MakeLabel(client, "label_commstatus", TwipsRect(3540, 60, 1815, 255), kColourPortReady);
+  Command1_ = MakeButton(client, "Command1", "Open HEX File", TwipsRect(60, 240, 1755, 375));
+  label_hex_ = MakeLabel(client, "label_hex", TwipsRect(60, 660, 5295, 255), 0xFFFFFF);
+  Command2_ = MakeButton(client, "Command2", "Download HEX File", TwipsRect(1800, 1080, 1755, 375));
+  label_status_ = MakeLabel(client, "label_status", TwipsRect(60, 1620, 5295, 255), 0xC0FFFF);
+  setTabOrder(Command1_, Command2_);
+
+  menu1_ = menuBar()->addMenu("Options");
+  menu1_->setObjectName("menu1");
+  menuport_ = menu1_->addAction("Change Serial Port Number");
+  menuport_->setObjectName("menuport");
+
+  const int menuHeight = menuBar()->sizeHint().height();
+  setFixedSize(client->width(), client->height() + menuHeight);
+}
+
+void Form1::ConnectCommands() {
+  connect(Command1_, &QPushButton::clicked, this,
+          [this] { OpenProgramFile(state_, dialogs_, settings_, *this); });
+  connect(Command2_, &QPushButton::clicked, this,
+          [this] { StartDownload(state_, *this, dialogs_); });
+  connect(menuport_, &QAction::triggered, this, [this] { ports_.ChangePort(); });
+  line_.onReceive = [this] { OnPortReceive(state_, *this, line_.ReadAll()); };
+  line_.onFailure = [this](const std::string& why) {
+    ports_.PortFailed(why);
+    OnLinkLost(state_, *this);
+  };
+}
+
+void Form1::CentreOnScreen() {
+  // Without a window manager nobody places the window; do it here.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect frame = frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  move(frame.topLeft());
+}
+
+bool Form1::Load() {
+  CentreOnScreen();
+  show();
+  Command1_->setFocus();
+  std::string error;
+  if (!ReadDeviceDescription(state_.AppDir + "config.txt", state_.Device, error)) {
+    dialogs_.ShowMessage(error);
+    return false;
+  }
+  setWindowTitle(Text(state_.AppTitle + " - " + state_.Device.DeviceModel));
+  PumpEvents();
+  state_.LastPath = settings_.ReadSetting("Last Path", state_.AppDir);
+  state_.LinkState = 0;
+  SetStatus(kWaitingText);
+  ports_.OpenPort();
+  ports_.ScanPorts();
+  return true;
+}
+
+void Form1::SetCommandsEnabled(bool enabled) {
+  Command1_->setEnabled(enabled);
+  Command2_->setEnabled(enabled);
+  // A disabled QMenu also disables its entry in the menu bar.
+  menu1_->setEnabled(enabled);
+}
+
+void Form1::DisableControls() {
+  SetCommandsEnabled(false);
+  PumpEvents();
+}
+
+void Form1::EnableControls() {
+  SetCommandsEnabled(true);
+  PumpEvents();
+}
+
+void Form1::SetHexLabel(const std::string& text) { label_hex_->setText(Text(text)); }
+
+void Form1::SetCommStatus(const std::string& caption, uint32_t colour, const std::string& detail) {
+  label_commstatus_->setText(Text(caption));
+  label_commstatus_->setToolTip(Text(detail));
+  SetBackColour(label_commstatus_, colour);
+}
+
+bool Form1::PortIsOpen() const { return line_.IsOpen(); }
+
+void Form1::WriteByte(uint8_t value) { line_.WriteByte(value); }
+
+void Form1::SetStatus(std::string_view text) {
+  // The text is always exact; only its painting waits for the interval.
+  const bool due = !statusPainted_.isValid() || statusPainted_.elapsed() >= kStatusPaintIntervalMs;
+  label_status_->setUpdatesEnabled(due);
+  label_status_->setText(Text(text));
+  if (due) {
+    statusPainted_.start();
+    statusFlush_.stop();
+  } else if (!statusFlush_.isActive()) {
+    statusFlush_.start();
+  }
+}
+
+void Form1::PaintStatusNow() {
+  statusFlush_.stop();
+  label_status_->setUpdatesEnabled(true);
+  if (label_status_->isVisible()) label_status_->repaint();
+  statusPainted_.start();
+}
+
+void Form1::PumpEvents() { QCoreApplication::processEvents(); }
+
+void Form1::Pause(int milliseconds) {
+  // The window cannot paint while the thread sleeps: what stays on view
+  // through the pause must be on the screen before it begins.
+  PaintStatusNow();
+  QThread::msleep(static_cast<unsigned long>(std::max(milliseconds, 0)));
+}

@@ -1,1 +1,52 @@
-// to be written
+#include "app/Startup.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+
+#include "app/AppState.h"
+#include "app/Form1.h"
+#include "app/QtDialogs.h"
+#include "link/QtSerialLine.h"
+#include "settings/SettingsStore.h"
+
+std::string ProgramDirectory() {
+  // applicationDirPath comes from /proc/self/exe, where links are resolved.
+  std::string dir = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string SingleCopyLockPath() {
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty()) return runtime.toStdString() + "/quorvel-zentrel.lock";
+  // The temporary folder is shared by every user of the machine.
+  return QFile::encodeName(QDir::tempPath()).toStdString() + "/quorvel-zentrel-" +
+         std::to_string(getuid()) + ".lock";
+}
+
+namespace {
+int RunWindow() {
+  AppState state;
+  state.AppDir = ProgramDirectory();
+  QtDialogs dialogs(state.AppTitle);
+  SettingsStore settings;
+  QtSerialLine line(SettingsStore::PortMapDirectory());
+  Form1 form(state, dialogs, settings, line);
+  dialogs.SetParent(&form);
+  if (!form.Load()) return kConfigErrorExit;
+  return QApplication::exec();
+}
+}  // namespace
+
+int RunZentrel() {
+  QLockFile lock(QFile::decodeName(SingleCopyLockPath().c_str()));
+  // Only a lock whose process has died is stale, however long a copy runs.
+  lock.setStaleLockTime(0);
+  if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) return 0;
+  // A lock that cannot be written at all must not keep the program from starting.
+  return RunWindow();
+}

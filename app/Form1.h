@@ -1,0 +1,74 @@
+#pragma once
+// The main window: two commands, three status labels and the port menu. It
+// is the window side of the program image, the port and the link: it shows
+// what they report and hands them the user's clicks and the received bytes.
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QTimer>
+#include <string>
+
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "app/Dialogs.h"
+#include "app/SettingsAccess.h"
+#include "link/LinkHost.h"
+#include "link/PortManager.h"
+#include "link/SerialLine.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+
+class Form1 : public QMainWindow, public Controls, public LinkHost {
+  Q_OBJECT
+ public:
+  Form1(AppState& state, Dialogs& dialogs, SettingsAccess& settings, SerialLine& line,
+        QWidget* parent = nullptr);
+  ~Form1() override;
+
+  // The load sequence: show, read config.txt, caption, last folder, link
+  // state, waiting text, open the port. False (after a message box saying
+  // why) when the device description cannot be read.
+  bool Load();
+
+  // Controls
+  void DisableControls() override;
+  void EnableControls() override;
+  void SetHexLabel(const std::string& text) override;
+  void SetCommStatus(const std::string& caption, uint32_t colour,
+                     const std::string& detail) override;
+
+  // LinkHost
+  bool PortIsOpen() const override;
+  void WriteByte(uint8_t value) override;
+  void SetStatus(std::string_view text) override;
+  void PumpEvents() override;
+  void Pause(int milliseconds) override;
+
+ private:
+  void BuildControls();
+  void ConnectCommands();
+  void SetCommandsEnabled(bool enabled);
+  void CentreOnScreen();
+  void PaintStatusNow();
+
+  AppState& state_;
+  Dialogs& dialogs_;
+  SettingsAccess& settings_;
+  SerialLine& line_;
+  PortManager ports_;
+
+  QLabel* label_commstatus_ = nullptr;
+  QPushButton* Command1_ = nullptr;
+  QLabel* label_hex_ = nullptr;
+  QPushButton* Command2_ = nullptr;
+  QLabel* label_status_ = nullptr;
+  QMenu* menu1_ = nullptr;
+  QAction* menuport_ = nullptr;
+
+  // The link sets the status for every byte; painting each one would pace
+  // the transfer, so the label is repainted at most once per interval.
+  QElapsedTimer statusPainted_;
+  QTimer statusFlush_;
+};
