@@ -1,7 +1,9 @@
 #pragma once
 // Intel HEX reader with the PIC18 address map. Reads line by line, stores
 // program-memory bytes into state.FlashImage and raises state.ProgramBytes.
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "app/AppState.h"
 #include "app/Dialogs.h"
@@ -11,3 +13,12 @@
 // message naming the line (or the file and the reason) and returns false.
 // The caller has prepared FlashImage (FlashSize bytes) and ProgramBytes.
 bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs);
+
+// Lines up to this length are handled whole; longer ones are folded as they
+// stream past, so memory stays fixed whatever the input.
+constexpr size_t kHexReadBufferSize = 64 * 1024;
+
+// ParseHexFile over text in memory, read through a buffer of bufferSize
+// bytes (at least 2). Same results and messages for any buffer size.
+bool ParseHexText(AppState& state, std::string_view text, Dialogs& dialogs,
+                  size_t bufferSize = kHexReadBufferSize);
