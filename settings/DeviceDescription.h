@@ -1,5 +1,6 @@
 #pragma once
 // Reader of config.txt, the description of the target device.
+#include <istream>
 #include <string>
 
 #include "app/AppState.h"
@@ -7,3 +8,8 @@
 // Reads the file at path into device. Returns false with a message for the
 // user when the file cannot be opened or a number does not fit 32 bits.
 bool ReadDeviceDescription(const std::string& path, DeviceDescription& device, std::string& error);
+
+// The same over text already open; sourceName names it in the message.
+// Lines end in CR LF, a lone CR or a lone LF. device starts from zero.
+bool ReadDeviceDescription(std::istream& in, const std::string& sourceName,
+                           DeviceDescription& device, std::string& error);

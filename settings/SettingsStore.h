@@ -5,6 +5,8 @@
 
 #include "app/SettingsAccess.h"
 
+class QSettings;
+
 class SettingsStore : public SettingsAccess {
  public:
   // The default file of the current user.
@@ -21,5 +23,10 @@ class SettingsStore : public SettingsAccess {
   const std::string& Path() const { return path_; }
 
  private:
+  bool Usable(const QSettings& settings);
+
   std::string path_;
+  // Qt keeps a parsed file cached across QSettings objects and reports a
+  // format error only on the first parse, so the finding is kept here.
+  bool corrupt_ = false;
 };
