@@ -1,1 +1,101 @@
-int main() { return 0; }
+// zentrel-sim: a simulated PIC18 serial bootloader on a pseudo-terminal.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "settings/DeviceDescription.h"
+#include "tools/sim/DeviceLink.h"
+#include "tools/sim/SimOptions.h"
+#include "tools/sim/SimReport.h"
+#include "tools/sim/SimRunner.h"
+
+namespace {
+constexpr int kUsageError = 2;
+constexpr int32_t kDefaultFlashSize = 64 * 1024;
+
+int Fail(const std::string& message) {
+  std::cerr << "zentrel-sim: " << message << std::endl;
+  return kUsageError;
+}
+
+bool ReadDevice(const SimOptions& options, DeviceDescription& device, std::string& error) {
+  device.FlashSize = kDefaultFlashSize;
+  device.BootloaderAddress = -1;
+  if (!options.configPath.empty() && !ReadDeviceDescription(options.configPath, device, error)) {
+    return false;
+  }
+  if (device.FlashSize < 1 || device.FlashSize > 0x200000) {
+    error = "flash size " + std::to_string(device.FlashSize) + " in " + options.configPath +
+            " is outside 1..2097152";
+    return false;
+  }
+  if (options.bootloaderAddress >= 0) device.BootloaderAddress = options.bootloaderAddress;
+  return true;
+}
+
+bool PrepareExpectation(const SimOptions& options, const DeviceDescription& device,
+                        Expectation& expectation, std::string& error) {
+  if (device.BootloaderAddress < 0) {
+    error = "--expect needs the bootloader address: give --config with a valid bootloader: "
+            "line, or --bootloader";
+    return false;
+  }
+  return LoadExpectation(options.expectPath, device, expectation, error);
+}
+
+// SIGINT, SIGTERM and SIGHUP are read from a descriptor in the loop, so the
+// links are removed on the normal way out.
+int StopSignalFd() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGHUP);
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+  return signalfd(-1, &stops, SFD_CLOEXEC);
+}
+
+bool MakeLinks(const SimOptions& options, const std::string& device, DeviceLink& link,
+               DeviceLink& port, std::string& error) {
+  if (!options.linkPath.empty() && !link.Create(options.linkPath, device, error)) return false;
+  if (options.asPort == 0) return true;
+  const std::string path = PortMapLinkPath(options.asPort, error);
+  if (path.empty() || !port.Create(path, device, error)) return false;
+  std::cout << "port COM" << options.asPort << " -> " << device << std::endl;
+  return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  std::string error;
+  if (!ParseSimOptions({argv + 1, argv + argc}, options, error)) {
+    return Fail(error + " (see --help)");
+  }
+  if (options.help) {
+    std::cout << SimHelpText();
+    return 0;
+  }
+  DeviceDescription device;
+  Expectation expectation;
+  if (!ReadDevice(options, device, error) ||
+      (!options.expectPath.empty() && !PrepareExpectation(options, device, expectation, error))) {
+    return Fail(error);
+  }
+  const int stopFd = StopSignalFd();
+  PseudoTerminal line;
+  if (stopFd < 0 || !line.Open(error)) return Fail(error.empty() ? "cannot watch signals" : error);
+  std::cout << "device " << line.DevicePath() << std::endl;
+  DeviceLink link, port;
+  if (!MakeLinks(options, line.DevicePath(), link, port, error)) return Fail(error);
+  // Pacing a byte of 87 us needs wake-ups without the default 50 us slack.
+  if (options.baud > 0) prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  SimRunner runner(options, device.FlashSize, options.expectPath.empty() ? nullptr : &expectation,
+                   line, std::cout);
+  const int status = runner.Run(stopFd);
+  close(stopFd);
+  return status;
+}

@@ -1,0 +1,45 @@
+#include "tools/sim/DeviceLink.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "settings/SettingsStore.h"
+
+namespace fs = std::filesystem;
+
+bool DeviceLink::Create(const std::string& linkPath, const std::string& target,
+                        std::string& error) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(linkPath, ec);
+  if (fs::exists(status) && !fs::is_symlink(status)) {
+    error = linkPath + " exists and is not a symbolic link; it was left alone";
+    return false;
+  }
+  if (fs::is_symlink(status)) fs::remove(linkPath, ec);
+  fs::create_symlink(target, linkPath, ec);
+  if (ec) {
+    error = "cannot create the link " + linkPath + ": " + ec.message();
+    return false;
+  }
+  linkPath_ = linkPath;
+  target_ = target;
+  return true;
+}
+
+void DeviceLink::Remove() {
+  if (linkPath_.empty()) return;
+  std::error_code ec;
+  if (fs::read_symlink(linkPath_, ec) == fs::path(target_)) fs::remove(linkPath_, ec);
+  linkPath_.clear();
+}
+
+std::string PortMapLinkPath(int portNumber, std::string& error) {
+  const std::string folder = SettingsStore::PortMapDirectory();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) {
+    error = "cannot create the port map folder " + folder + ": " + ec.message();
+    return "";
+  }
+  return folder + "/COM" + std::to_string(portNumber);
+}
