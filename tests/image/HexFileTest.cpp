@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "HexTestSupport.h"
+#include "common/TestSupport.h"
+#include "image/HexParser.h"
+
+namespace {
+std::string ReadFailure(const std::string& path, AppState& state) {
+  RecordingDialogs dialogs;
+  EXPECT_FALSE(ParseHexFile(state, path, dialogs)) << path;
+  return dialogs.messages.size() == 1 ? dialogs.messages[0] : "not one box";
+}
+
+TEST(HexFile, UnreadableFilesNameTheFileAndTheReason) {
+  TempDir dir;
+  AppState state = PreparedState();
+  const std::string missing = dir.file("gone.hex");
+  EXPECT_EQ(ReadFailure(missing, state),
+            "Cannot read the program file " + missing + ": No such file or directory");
+  EXPECT_EQ(ReadFailure(dir.path(), state),
+            "Cannot read the program file " + dir.path() + ": Is a directory");
+  // A pipe would block the reader until someone writes to it.
+  const std::string pipe = dir.file("pipe.hex");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(ReadFailure(pipe, state),
+            "Cannot read the program file " + pipe + ": not a regular file");
+  EXPECT_EQ(ReadFailure(std::string("a\0b", 3), state).find("NUL character") != std::string::npos,
+            true);
+  EXPECT_EQ(state.ProgramBytes, 0);
+}
+
+TEST(HexFile, NoPermission) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TempDir dir;
+  dir.write("locked.hex", EndRecord());
+  const std::string path = dir.file("locked.hex");
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  AppState state = PreparedState();
+  EXPECT_EQ(ReadFailure(path, state),
+            "Cannot read the program file " + path + ": Permission denied");
+}
+
+// 50 MB of 16-byte records over the whole image, again and again, with the
+// last pass writing a different pattern that must win.
+TEST(HexFile, FiftyMegabytesOfValidRecords) {
+  TempDir dir;
+  const std::string path = dir.file("big.hex");
+  constexpr int32_t kFlash = 0x8000;
+  constexpr size_t kTarget = 50u << 20;
+  size_t written = 0;
+  uint8_t pass = 0;
+  {
+    std::ofstream out(path, std::ios::binary);
+    while (written < kTarget) {
+      std::string chunk;
+      for (uint16_t address = 0; address < kFlash; address += 16) {
+        chunk += Record(0, address, std::vector<uint8_t>(16, static_cast<uint8_t>(address + pass)));
+        chunk += "\r\n";
+      }
+      out << chunk;
+      written += chunk.size();
+      ++pass;
+    }
+    out << EndRecord() << "\r\n";
+  }
+  AppState state = PreparedState(kFlash);
+  RecordingDialogs dialogs;
+  ASSERT_TRUE(ParseHexFile(state, path, dialogs));
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(state.ProgramBytes, kFlash);
+  const uint8_t last = static_cast<uint8_t>(pass - 1);
+  EXPECT_EQ(state.FlashImage[0], last);
+  EXPECT_EQ(state.FlashImage[0x7FF0], static_cast<uint8_t>(0xF0 + last));
+}
+}  // namespace
