@@ -1,1 +1,93 @@
-// to be written
+#include "link/PortMap.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The device families of the default rule, in the order they are counted.
+constexpr std::string_view kFamilies[] = {"ttyUSB", "ttyACM", "ttyS"};
+
+struct Candidate {
+  std::string digits;  // without leading zeros, so that length orders them
+  std::string name;
+};
+
+bool IsNumberedName(std::string_view name, std::string_view family) {
+  if (name.size() <= family.size() || !name.starts_with(family)) return false;
+  std::string_view rest = name.substr(family.size());
+  return std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string StripLeadingZeros(std::string_view digits) {
+  size_t first = digits.find_first_not_of('0');
+  return first == std::string_view::npos ? "0" : std::string(digits.substr(first));
+}
+
+// ttyS2 before ttyS10: shorter numbers first, then digit by digit.
+bool NumericallyBefore(const Candidate& a, const Candidate& b) {
+  if (a.digits.size() != b.digits.size()) return a.digits.size() < b.digits.size();
+  if (a.digits != b.digits) return a.digits < b.digits;
+  return a.name < b.name;
+}
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    names.push_back(it->path().filename().string());
+  }
+  return names;
+}
+
+std::vector<std::string> FamilyDevices(const std::vector<std::string>& names, std::string_view family,
+                                       const std::string& devDir) {
+  std::vector<Candidate> found;
+  for (const std::string& name : names) {
+    if (IsNumberedName(name, family)) {
+      found.push_back({StripLeadingZeros(std::string_view(name).substr(family.size())), name});
+    }
+  }
+  std::sort(found.begin(), found.end(), NumericallyBefore);
+  std::vector<std::string> paths;
+  for (const Candidate& c : found) paths.push_back((fs::path(devDir) / c.name).string());
+  return paths;
+}
+
+// A link may be relative to the map folder or lead through further links
+// (/dev/serial/by-id/...); the real device is what gets opened and locked.
+// A missing target still resolves, so that opening it reports it missing.
+std::string LinkTarget(const fs::path& link) {
+  std::error_code error;
+  fs::path target = fs::read_symlink(link, error);
+  if (error) return link.string();
+  if (target.is_relative()) target = link.parent_path() / target;
+  fs::path resolved = fs::weakly_canonical(target, error);
+  return (error ? target.lexically_normal() : resolved).string();
+}
+
+}  // namespace
+
+std::vector<std::string> DefaultPortDevices(const std::string& devDir) {
+  const std::vector<std::string> names = NamesIn(devDir);
+  std::vector<std::string> devices;
+  for (std::string_view family : kFamilies) {
+    std::vector<std::string> more = FamilyDevices(names, family, devDir);
+    devices.insert(devices.end(), more.begin(), more.end());
+  }
+  return devices;
+}
+
+std::string ResolvePortDevice(int portNumber, const std::string& mapDir, const std::string& devDir) {
+  if (portNumber < 1) return "";
+  const fs::path link = fs::path(mapDir) / ("COM" + std::to_string(portNumber));
+  std::error_code error;
+  if (!mapDir.empty() && fs::exists(fs::symlink_status(link, error))) return LinkTarget(link);
+  const std::vector<std::string> devices = DefaultPortDevices(devDir);
+  if (static_cast<size_t>(portNumber) > devices.size()) return "";
+  return devices[static_cast<size_t>(portNumber) - 1];
+}

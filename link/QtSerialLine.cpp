@@ -1,1 +1,242 @@
-// to be written
+#include "link/QtSerialLine.h"
+
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QThread>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "link/PortMap.h"
+
+namespace {
+
+struct LineSettings {
+  qint32 baud = 0;
+  QSerialPort::Parity parity = QSerialPort::NoParity;
+  QSerialPort::DataBits dataBits = QSerialPort::Data8;
+  QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+
+// How long a reset line stays asserted; long enough for any reset circuit.
+constexpr unsigned long kResetPulseMs = 50;
+
+std::vector<std::string> SplitFields(const std::string& text) {
+  std::vector<std::string> fields(1);
+  for (char c : text) {
+    if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+std::optional<qint32> ParseBaud(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > INT32_MAX) return std::nullopt;
+  }
+  if (value == 0) return std::nullopt;
+  return static_cast<qint32>(value);
+}
+
+// The one value that a settings field names, if any.
+template <typename T>
+std::optional<T> Lookup(const std::string& text, std::initializer_list<std::pair<const char*, T>> table) {
+  for (const auto& [name, value] : table) {
+    if (text == name) return value;
+  }
+  return std::nullopt;
+}
+
+// "19200,n,8,1": baud, parity, data bits, stop bits.
+std::optional<LineSettings> ParseLineSettings(const std::string& text, std::string& error) {
+  const std::vector<std::string> f = SplitFields(text);
+  const std::string prefix = "line settings \"" + text + "\": ";
+  if (f.size() != 4) {
+    error = prefix + "expected baud,parity,data bits,stop bits";
+    return std::nullopt;
+  }
+  auto baud = ParseBaud(f[0]);
+  auto parity = Lookup<QSerialPort::Parity>(f[1], {{"n", QSerialPort::NoParity},
+                                                  {"e", QSerialPort::EvenParity},
+                                                  {"o", QSerialPort::OddParity},
+                                                  {"m", QSerialPort::MarkParity},
+                                                  {"s", QSerialPort::SpaceParity}});
+  auto dataBits = Lookup<QSerialPort::DataBits>(
+      f[2], {{"5", QSerialPort::Data5}, {"6", QSerialPort::Data6}, {"7", QSerialPort::Data7}, {"8", QSerialPort::Data8}});
+  auto stopBits = Lookup<QSerialPort::StopBits>(
+      f[3], {{"1", QSerialPort::OneStop}, {"1.5", QSerialPort::OneAndHalfStop}, {"2", QSerialPort::TwoStop}});
+  if (!baud) error = prefix + "the baud rate must be a positive whole number";
+  else if (!parity) error = prefix + "the parity must be one of n, e, o, m, s";
+  else if (!dataBits) error = prefix + "the data bits must be 5, 6, 7 or 8";
+  else if (!stopBits) error = prefix + "the stop bits must be 1, 1.5 or 2";
+  else return LineSettings{*baud, *parity, *dataBits, *stopBits};
+  return std::nullopt;
+}
+
+bool ApplySettings(QSerialPort& port, const LineSettings& s) {
+  return port.setBaudRate(s.baud) && port.setParity(s.parity) && port.setDataBits(s.dataBits) &&
+         port.setStopBits(s.stopBits) && port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+std::string FailureKind(QSerialPort::SerialPortError error) {
+  switch (error) {
+    case QSerialPort::ReadError:
+      return "read error";
+    case QSerialPort::WriteError:
+      return "write error";
+    default:
+      return "the device has gone";
+  }
+}
+
+}  // namespace
+
+QtSerialLine::QtSerialLine(std::string portMapDir, QObject* parent)
+    : QObject(parent), mapDir_(std::move(portMapDir)) {
+  connect(&port_, &QSerialPort::readyRead, this, [this] {
+    if (onReceive) onReceive();
+  });
+  connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialLine::HandleError);
+}
+
+QtSerialLine::~QtSerialLine() {
+  // Closing while the object is half gone must not call back into it.
+  disconnect(&port_, nullptr, this, nullptr);
+  port_.close();
+}
+
+bool QtSerialLine::Open(int portNumber, const std::string& settings, std::string& error) {
+  Close();
+  device_.clear();
+  if (portNumber < INT16_MIN || portNumber > INT16_MAX) {
+    error = "port number " + std::to_string(portNumber) + " is out of range";
+    return false;
+  }
+  const std::string device = ResolvePortDevice(portNumber, mapDir_);
+  if (device.empty()) {
+    error = "no device is mapped to COM" + std::to_string(portNumber);
+    return false;
+  }
+  if (OpenDevice(device, settings, error)) return true;
+  error = "COM" + std::to_string(portNumber) + ": " + error;
+  return false;
+}
+
+bool QtSerialLine::OpenDevice(const std::string& devicePath, const std::string& settings,
+                              std::string& error) {
+  Close();
+  device_ = devicePath;
+  const std::optional<LineSettings> parsed = ParseLineSettings(settings, error);
+  if (!parsed) return false;
+  port_.setPortName(QString::fromStdString(devicePath));
+  if (!ApplySettings(port_, *parsed)) {
+    error = devicePath + ": " + port_.errorString().toStdString();
+    return false;
+  }
+  if (!port_.open(QIODevice::ReadWrite)) {
+    error = OpenFailure(devicePath);
+    return false;
+  }
+  port_.clearError();
+  AskForLowLatency();
+  return true;
+}
+
+std::string QtSerialLine::OpenFailure(const std::string& devicePath) const {
+  switch (port_.error()) {
+    case QSerialPort::DeviceNotFoundError:
+      return devicePath + ": device not found";
+    case QSerialPort::PermissionError:
+      // The same error covers a device in use: its lock file is held.
+      if (access(devicePath.c_str(), R_OK | W_OK) != 0) {
+        return devicePath + ": permission denied; add your user to the dialout group";
+      }
+      return devicePath + ": busy, in use by another program";
+    default:
+      return devicePath + ": " + port_.errorString().toStdString();
+  }
+}
+
+// Each echo waits on the driver's receive timer; a pseudo-terminal or a
+// driver without the flag refuses, which costs only latency.
+void QtSerialLine::AskForLowLatency() {
+  const int fd = static_cast<int>(port_.handle());
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  (void)ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+void QtSerialLine::Close() {
+  if (port_.isOpen()) port_.close();
+}
+
+bool QtSerialLine::IsOpen() const { return port_.isOpen(); }
+
+void QtSerialLine::WriteByte(uint8_t value) {
+  if (!port_.isOpen()) return;
+  const char byte = static_cast<char>(value);
+  port_.write(&byte, 1);
+  if (port_.isOpen()) port_.flush();
+}
+
+std::string QtSerialLine::ReadAll() {
+  if (!port_.isOpen()) return "";
+  const QByteArray bytes = port_.readAll();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+bool QtSerialLine::WaitForInput(int milliseconds) {
+  if (!port_.isOpen()) return false;
+  if (port_.bytesAvailable() > 0) {
+    if (onReceive) onReceive();
+    return true;
+  }
+  return port_.waitForReadyRead(milliseconds);
+}
+
+bool QtSerialLine::PulseResetLine(const std::string& which, std::string& error) {
+  if (which != "dtr" && which != "rts") {
+    error = "unknown reset line \"" + which + "\" (use dtr or rts)";
+    return false;
+  }
+  if (!port_.isOpen()) {
+    error = "the port is not open";
+    return false;
+  }
+  auto set = [&](bool on) {
+    return which == "dtr" ? port_.setDataTerminalReady(on) : port_.setRequestToSend(on);
+  };
+  bool pulsed = set(true);
+  if (pulsed) {
+    QThread::msleep(kResetPulseMs);
+    pulsed = set(false);
+  }
+  if (!pulsed) error = device_ + " refuses to drive " + which + ": " + port_.errorString().toStdString();
+  port_.clearError();
+  return pulsed;
+}
+
+// Only the errors that mean the device has gone end the line. QSerialPort
+// repeats a read error endlessly and stays open, so the first one closes it.
+void QtSerialLine::HandleError(QSerialPort::SerialPortError error) {
+  if (error != QSerialPort::ReadError && error != QSerialPort::WriteError &&
+      error != QSerialPort::ResourceError) {
+    return;
+  }
+  if (!port_.isOpen()) return;
+  const std::string why = device_ + ": " + FailureKind(error) + " (" + port_.errorString().toStdString() + ")";
+  port_.close();
+  if (onFailure) onFailure(why);
+}

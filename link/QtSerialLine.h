@@ -30,6 +30,8 @@ class QtSerialLine : public QObject, public SerialLine {
 
  private:
   void HandleError(QSerialPort::SerialPortError error);
+  std::string OpenFailure(const std::string& devicePath) const;
+  void AskForLowLatency();
 
   std::string mapDir_;
   std::string device_;

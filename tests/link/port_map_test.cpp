@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/TestSupport.h"
+#include "link/PortMap.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PortMapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(devDir);
+    fs::create_directories(mapDir);
+    for (const char* name : {"ttyS10", "ttyS2", "ttyS0", "ttyACM0", "ttyUSB1", "ttyUSB0", "ttyS",
+                             "ttySx1", "tty0", "ttyUSB1a", "console", "ttyACM01x"}) {
+      dirs.write("dev/" + std::string(name), "");
+    }
+  }
+
+  TempDir dirs;
+  std::string devDir = dirs.file("dev");
+  std::string mapDir = dirs.file("ports");
+};
+
+TEST_F(PortMapTest, DefaultRuleCountsUsbThenAcmThenOnBoardInNumericOrder) {
+  const std::vector<std::string> expected = {devDir + "/ttyUSB0", devDir + "/ttyUSB1",
+                                             devDir + "/ttyACM0", devDir + "/ttyS0",
+                                             devDir + "/ttyS2",   devDir + "/ttyS10"};
+  EXPECT_EQ(DefaultPortDevices(devDir), expected);
+  for (size_t n = 1; n <= expected.size(); ++n) {
+    EXPECT_EQ(ResolvePortDevice(static_cast<int>(n), mapDir, devDir), expected[n - 1]);
+  }
+  for (int n : {0, -1, 7, 1000}) EXPECT_EQ(ResolvePortDevice(n, mapDir, devDir), "") << n;
+  EXPECT_TRUE(DefaultPortDevices(dirs.file("missing")).empty());
+}
+
+TEST_F(PortMapTest, ALinkInTheMapOverridesTheDefaultRule) {
+  fs::create_symlink(devDir + "/ttyS10", mapDir + "/COM1");
+  fs::create_symlink("../dev/ttyACM0", mapDir + "/COM2");           // relative to the map
+  fs::create_symlink(dirs.file("gone/ttyUSB9"), mapDir + "/COM3");  // device not present
+  fs::create_symlink(mapDir + "/COM1", mapDir + "/COM4");           // a chain of links
+
+  EXPECT_EQ(ResolvePortDevice(1, mapDir, devDir), devDir + "/ttyS10");
+  EXPECT_EQ(ResolvePortDevice(2, mapDir, devDir), devDir + "/ttyACM0");
+  EXPECT_EQ(ResolvePortDevice(3, mapDir, devDir), dirs.file("gone/ttyUSB9"));
+  EXPECT_EQ(ResolvePortDevice(4, mapDir, devDir), devDir + "/ttyS10");
+  EXPECT_EQ(ResolvePortDevice(5, mapDir, devDir), devDir + "/ttyS2");  // no link: the rule
+  EXPECT_EQ(ResolvePortDevice(0, mapDir, devDir), "");
+}
+
+}  // namespace

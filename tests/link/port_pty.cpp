@@ -1,0 +1,72 @@
+#include "port_pty.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+Pty::Pty() {
+  char name[256] = {};
+  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+  path_ = name;
+  // Keeping a slave handle open lets the master read without a hang-up
+  // before the port opens; raw mode keeps every byte value intact.
+  termios raw{};
+  tcgetattr(slave_, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(slave_, TCSANOW, &raw);
+}
+
+Pty::~Pty() {
+  CloseDeviceSide();
+  if (slave_ >= 0) close(slave_);
+}
+
+void Pty::Send(const std::string& bytes) const {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) throw std::runtime_error("pty write failed");
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string Pty::Receive(size_t count, int timeoutMs) const {
+  std::string bytes;
+  while (bytes.size() < count) {
+    pollfd waiting{master_, POLLIN, 0};
+    if (poll(&waiting, 1, timeoutMs) <= 0) break;
+    char buffer[512];
+    ssize_t n = read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+unsigned Pty::OutputSpeed() const {
+  termios settings{};
+  tcgetattr(slave_, &settings);
+  return cfgetospeed(&settings);
+}
+
+void Pty::CloseDeviceSide() {
+  if (master_ >= 0) close(master_);
+  master_ = -1;
+}
+
+void MapPorts(const std::string& mapDir, const std::map<int, const Pty*>& usable) {
+  fs::create_directories(mapDir);
+  const fs::path nothing = fs::path(mapDir) / "nothing";
+  for (int n = 1; n <= 12; ++n) {
+    const fs::path link = fs::path(mapDir) / ("COM" + std::to_string(n));
+    fs::remove(link);
+    auto it = usable.find(n);
+    fs::create_symlink(it == usable.end() ? nothing : fs::path(it->second->devicePath()), link);
+  }
+}

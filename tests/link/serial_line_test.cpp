@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTest>
+
+#include "common/TestSupport.h"
+#include "link/QtSerialLine.h"
+#include "port_pty.h"
+
+namespace {
+
+const char kLine[] = "19200,n,8,1";
+
+std::string AllByteValues() {
+  std::string bytes;
+  for (int v = 0; v < 256; ++v) bytes += static_cast<char>(v);
+  return bytes;
+}
+
+// Reads through the line as a host with its own loop does.
+std::string ReceiveThroughLine(QtSerialLine& line, size_t count) {
+  std::string received;
+  line.onReceive = [&] { received += line.ReadAll(); };
+  for (int tries = 0; received.size() < count && tries < 100; ++tries) line.WaitForInput(50);
+  return received;
+}
+
+class SerialLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MapPorts(dirs.portMapDir(), {{3, &pty}}); }
+
+  ScopedUserDirs dirs;
+  Pty pty;
+  QtSerialLine line{dirs.portMapDir()};
+};
+
+TEST_F(SerialLineTest, EveryByteValuePassesBothWaysUnaltered) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  EXPECT_EQ(line.DevicePath(), pty.devicePath());
+
+  pty.Send(AllByteValues());
+  EXPECT_EQ(ReceiveThroughLine(line, 256), AllByteValues());
+
+  for (int v = 0; v < 256; ++v) line.WriteByte(static_cast<uint8_t>(v));
+  EXPECT_EQ(pty.Receive(256), AllByteValues());
+  EXPECT_EQ(line.ReadAll(), "");
+}
+
+TEST_F(SerialLineTest, RefusesWhatItCannotOpenWithAReason) {
+  struct Case {
+    int number;
+    std::string settings;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {3, "abc,n,8,1", "baud rate"},       {3, "0,n,8,1", "baud rate"},
+      {3, " 19200,n,8,1", "baud rate"},    {3, "99999999999,n,8,1", "baud rate"},
+      {3, "19200,N,8,1", "parity"},        {3, "19200,x,8,1", "parity"},
+      {3, "19200,n,9,1", "data bits"},     {3, "19200,n,4,1", "data bits"},
+      {3, "19200,n,8,3", "stop bits"},     {3, "19200,n,8", "expected"},
+      {3, "", "expected"},                 {3, "19200,n,8,1,", "expected"},
+      {70000, kLine, "out of range"},      {-40000, kLine, "out of range"},
+      {0, kLine, "no device is mapped to COM0"},
+      {4, kLine, "COM4: " + dirs.portMapDir() + "/nothing: device not found"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(line.Open(c.number, c.settings, error)) << c.settings;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.number << " " << c.settings << ": " << error;
+    EXPECT_FALSE(line.IsOpen());
+  }
+}
+
+TEST_F(SerialLineTest, AcceptsEveryValidLineSetting) {
+  for (const char* settings : {"9600,e,7,1", "115200,o,8,2", "300,m,5,1.5", "57600,s,6,1"}) {
+    std::string error;
+    EXPECT_TRUE(line.Open(3, settings, error)) << settings << ": " << error;
+    line.Close();
+  }
+}
+
+TEST_F(SerialLineTest, ASecondOpenOfTheSameDeviceIsBusy) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  QtSerialLine other(dirs.portMapDir());
+  EXPECT_FALSE(other.Open(3, kLine, error));
+  EXPECT_NE(error.find("busy"), std::string::npos) << error;
+}
+
+TEST_F(SerialLineTest, PermissionDeniedHintsAtTheDialoutGroup) {
+  if (geteuid() == 0) GTEST_SKIP() << "root opens any device";
+  const std::string device = dirs.dir().file("locked");
+  dirs.dir().write("locked", "");
+  chmod(device.c_str(), 0);
+  std::string error;
+  EXPECT_FALSE(line.OpenDevice(device, kLine, error));
+  EXPECT_NE(error.find("add your user to the dialout group"), std::string::npos) << error;
+}
+
+TEST_F(SerialLineTest, TheOtherEndGoingAwayClosesTheLineOnce) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  int failures = 0;
+  std::string why;
+  line.onFailure = [&](const std::string& text) {
+    ++failures;
+    why = text;
+    EXPECT_FALSE(line.IsOpen());
+  };
+  pty.CloseDeviceSide();
+  QTest::qWait(300);
+
+  EXPECT_EQ(failures, 1);
+  EXPECT_FALSE(line.IsOpen());
+  EXPECT_NE(why.find(pty.devicePath()), std::string::npos) << why;
+  // A closed line takes writes and waits without harm.
+  line.WriteByte(0x55);
+  EXPECT_EQ(line.ReadAll(), "");
+  EXPECT_FALSE(line.WaitForInput(10));
+  EXPECT_EQ(failures, 1);
+}
+
+TEST_F(SerialLineTest, AHangUpWhileWaitingEndsTheWait) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  int failures = 0;
+  line.onFailure = [&](const std::string&) { ++failures; };
+  pty.CloseDeviceSide();
+  for (int tries = 0; tries < 5; ++tries) EXPECT_FALSE(line.WaitForInput(50));
+  EXPECT_EQ(failures, 1);
+  EXPECT_FALSE(line.IsOpen());
+}
+
+TEST_F(SerialLineTest, WritingToAClosedLineDoesNothing) {
+  line.WriteByte(0x55);
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  line.Close();
+  line.Close();
+  line.WriteByte(0x55);
+  EXPECT_EQ(pty.Receive(1, 100), "");
+}
+
+TEST_F(SerialLineTest, BytesAlreadyWaitingCountAsInput) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  pty.Send("\x55");
+  ASSERT_TRUE(line.WaitForInput(2000));  // arrives; left unread
+  int receives = 0;
+  line.onReceive = [&] { ++receives; };
+  EXPECT_TRUE(line.WaitForInput(0));
+  EXPECT_EQ(receives, 1);
+  EXPECT_EQ(line.ReadAll(), "\x55");
+}
+
+TEST_F(SerialLineTest, AResetPulseRefusedByThePtyLeavesTheLineWorking) {
+  std::string error;
+  EXPECT_FALSE(line.PulseResetLine("dtr", error));
+  EXPECT_NE(error.find("not open"), std::string::npos) << error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  EXPECT_FALSE(line.PulseResetLine("cts", error));
+  EXPECT_NE(error.find("dtr or rts"), std::string::npos) << error;
+
+  int failures = 0;
+  line.onFailure = [&](const std::string&) { ++failures; };
+  for (const char* which : {"dtr", "rts"}) {
+    error.clear();
+    if (!line.PulseResetLine(which, error)) {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+  EXPECT_EQ(failures, 0);
+  ASSERT_TRUE(line.IsOpen());
+  line.WriteByte(0x11);
+  EXPECT_EQ(pty.Receive(1), "\x11");
+}
+
+}  // namespace
