@@ -13,6 +13,9 @@
 // refuses with a message saying why (nothing sent, LinkState unchanged).
 void StartDownload(AppState& state, LinkHost& host, Dialogs& dialogs);
 
+// FrameLength 0 and a frame of slot 0 alone, holding 0.
+void EmptyDownloadFrame(AppState& state);
+
 // Adds one slot holding 0 at the end of DownloadFrame.
 void AppendFrameSlot(AppState& state);
 

@@ -1,1 +1,109 @@
-// to be written
+#include "link/LinkProtocol.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kSignal = 0x55;
+
+// "<prefix>k/n" in a caller's buffer: the per-byte path allocates nothing.
+class CountText {
+ public:
+  CountText(std::string_view prefix, int32_t index, int32_t length) {
+    std::memcpy(text_, prefix.data(), prefix.size());
+    char* end = text_ + sizeof text_;
+    char* at = std::to_chars(text_ + prefix.size(), end, index).ptr;
+    *at++ = '/';
+    size_ = static_cast<size_t>(std::to_chars(at, end, length).ptr - text_);
+  }
+  std::string_view view() const { return {text_, size_}; }
+
+ private:
+  char text_[64];  // longest prefix plus two 32-bit numbers fits with room
+  size_t size_ = 0;
+};
+
+constexpr std::string_view kProgressPrefix = "Downloaded byte ";
+constexpr std::string_view kErrorPrefix = "ERROR downloading byte ";
+
+// Only a live transfer with a slot to compare against takes echoes.
+bool EchoExpected(const AppState& state) {
+  return state.TransferInProgress && state.FrameIndex >= 1 &&
+         state.FrameIndex <= state.FrameLength &&
+         static_cast<size_t>(state.FrameIndex) < state.DownloadFrame.size();
+}
+
+void BackToWaiting(AppState& state, LinkHost& host) {
+  state.LinkState = 0;
+  state.TransferInProgress = false;
+  host.SetStatus(kWaitingText);
+}
+
+// The transfer is over as soon as the outcome is known, so that bytes that a
+// pump lets in are not taken for echoes of the finished frame.
+void FailTransfer(AppState& state, LinkHost& host) {
+  state.TransferInProgress = false;
+  host.SetStatus(CountText(kErrorPrefix, state.FrameIndex, state.FrameLength).view());
+  host.PumpEvents();
+  host.Pause(2000);
+  BackToWaiting(state, host);
+}
+
+void CompleteTransfer(AppState& state, LinkHost& host) {
+  state.TransferInProgress = false;
+  host.Pause(1000);
+  host.SetStatus(kCompletedText);
+  host.PumpEvents();
+  host.Pause(2000);
+  BackToWaiting(state, host);
+}
+
+// Handles one echo; false when the rest of the input is to be dropped.
+bool HandleEcho(AppState& state, LinkHost& host) {
+  host.SetStatus(CountText(kProgressPrefix, state.FrameIndex, state.FrameLength).view());
+  host.PumpEvents();
+  // A nested run or a press inside the pump may have ended the transfer or
+  // emptied the frame; the rest of this input then belongs to no transfer.
+  if (!EchoExpected(state)) return false;
+  if (state.ReceivedByte != state.DownloadFrame[state.FrameIndex]) {
+    FailTransfer(state, host);
+    return false;
+  }
+  if (state.FrameIndex == state.FrameLength) {
+    CompleteTransfer(state, host);
+    return false;
+  }
+  state.FrameIndex += 1;
+  host.WriteByte(state.DownloadFrame[state.FrameIndex]);
+  return true;
+}
+
+void AnswerSignal(AppState& state, LinkHost& host) {
+  if (state.ReceivedByte != kSignal) return;
+  host.WriteByte(kSignal);
+  state.LinkState = 1;
+  host.SetStatus(kReadyText);
+}
+
+}  // namespace
+
+void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
+  for (char character : input) {
+    state.ReceivedByte = static_cast<unsigned char>(character);
+    if (state.LinkState == 0) {
+      AnswerSignal(state, host);
+    } else if (EchoExpected(state) && !HandleEcho(state, host)) {
+      return;
+    }
+  }
+}
+
+void OnLinkLost(AppState& state, LinkHost& host) {
+  if (state.TransferInProgress) {
+    FailTransfer(state, host);
+  } else {
+    BackToWaiting(state, host);
+  }
+}

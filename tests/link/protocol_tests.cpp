@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/TestSupport.h"
+#include "frame_fixture.h"
+#include "link/DownloadFrame.h"
+#include "link/LinkProtocol.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+std::string Progress(int k) { return "status Downloaded byte " + std::to_string(k) + "/332"; }
+std::string Error(int k) { return "status ERROR downloading byte " + std::to_string(k) + "/332"; }
+std::string Write(uint8_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "write %02X", value);
+  return text;
+}
+const std::string kWaiting = "status " + std::string(kWaitingText);
+const std::string kReady = "status " + std::string(kReadyText);
+
+// The worked example with slot 1 sent; the log starts empty.
+struct Transfer : ::testing::Test {
+  AppState state = ExampleState();
+  RecordingLinkHost host;
+  RecordingDialogs dialogs;
+
+  void SetUp() override {
+    StartDownload(state, host, dialogs);
+    ASSERT_EQ(state.FrameLength, 332);
+    host.log.clear();
+    host.written.clear();
+  }
+  std::string Echo(int slot) const { return std::string(1, static_cast<char>(state.DownloadFrame[slot])); }
+  std::string Echoes(int first, int last) const {
+    std::string text;
+    for (int slot = first; slot <= last; ++slot) text += Echo(slot);
+    return text;
+  }
+  void Receive(const std::string& text) { OnPortReceive(state, host, text); }
+  // Echoes the slots before this one; the log starts empty again.
+  void Reach(int slot) {
+    Receive(Echoes(1, slot - 1));
+    host.log.clear();
+    host.written.clear();
+  }
+  Log Tail(size_t count) const { return Log(host.log.end() - static_cast<long>(count), host.log.end()); }
+};
+
+TEST(LinkSignal, AnswersTheSignalOnlyInLinkState0) {
+  struct Row {
+    std::string input;
+    int32_t linkState;
+    Log log;
+  };
+  const Row rows[] = {
+      {"", 0, {}},
+      {"x", 0, {}},
+      {"xyU", 1, {"write 55", kReady}},
+      {"UU", 1, {"write 55", kReady}},  // the second meets no transfer
+      {std::string("\0U\xAA", 3), 1, {"write 55", kReady}},
+  };
+  for (const Row& row : rows) {
+    AppState state;
+    RecordingLinkHost host;
+    OnPortReceive(state, host, row.input);
+    SCOPED_TRACE(row.input);
+    EXPECT_EQ(host.log, row.log);
+    EXPECT_EQ(state.LinkState, row.linkState);
+    EXPECT_FALSE(state.TransferInProgress);
+  }
+}
+
+TEST_F(Transfer, EveryEchoShowsProgressPumpsThenSendsTheNextSlot) {
+  for (int slot = 1; slot < 332; ++slot) Receive(Echo(slot));
+
+  ASSERT_EQ(host.log.size(), 331u * 3);
+  for (int slot = 1; slot < 332; ++slot) {
+    const size_t at = static_cast<size_t>(slot - 1) * 3;
+    EXPECT_EQ(Log(host.log.begin() + at, host.log.begin() + at + 3),
+              Log({Progress(slot), "pump", Write(state.DownloadFrame[slot + 1])}));
+  }
+  EXPECT_EQ(host.written, std::vector<uint8_t>(state.DownloadFrame.begin() + 2, state.DownloadFrame.end()));
+  EXPECT_EQ(state.FrameIndex, 332);
+  EXPECT_TRUE(state.TransferInProgress);
+}
+
+TEST_F(Transfer, LastEchoCompletesAndDropsWhatFollowsEvenASignal) {
+  Receive(Echoes(1, 332) + "U\x3F");
+
+  EXPECT_EQ(Tail(8), Log({Write(state.DownloadFrame[332]), Progress(332), "pump", "pause 1000",
+                          "status Download completed!", "pump", "pause 2000", kWaiting}));
+  EXPECT_EQ(host.written.size(), 331u);
+  EXPECT_EQ(state.FrameIndex, 332);
+  EXPECT_EQ(state.LinkState, 0);
+  EXPECT_FALSE(state.TransferInProgress);
+  // The frame stays for inspection; only a new press replaces it.
+  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+}
+
+TEST_F(Transfer, WrongEchoOfSlot5StopsTheTransfer) {
+  Reach(5);
+  Receive("\x11" + Echo(5));
+
+  EXPECT_EQ(host.log, Log({Progress(5), "pump", Error(5), "pump", "pause 2000", kWaiting}));
+  EXPECT_TRUE(host.written.empty());
+  EXPECT_EQ(state.FrameIndex, 5);
+  EXPECT_EQ(state.LinkState, 0);
+  EXPECT_FALSE(state.TransferInProgress);
+
+  // A new signal is answered; the old frame is not resumed.
+  host.log.clear();
+  Receive(Echo(5) + "U" + Echo(5));
+  EXPECT_EQ(host.log, Log({"write 55", kReady}));
+}
+
+TEST_F(Transfer, RestartingBootloaderEndsTheTransferAndIsAnsweredNextTime) {
+  Reach(10);  // slot 10 (0xF0) is in flight
+  Receive("UU");  // the second is dropped with the rest of the text
+  EXPECT_EQ(host.log, Log({Progress(10), "pump", Error(10), "pump", "pause 2000", kWaiting}));
+
+  host.log.clear();
+  Receive("U");
+  EXPECT_EQ(host.log, Log({"write 55", kReady}));
+  EXPECT_EQ(state.LinkState, 1);
+}
+
+TEST(LinkEcho, FrameByte0x55IsAnOrdinaryEcho) {
+  AppState state = ExampleState();
+  state.FlashImage[8] = 0x55;  // slot 13
+  RecordingLinkHost host;
+  RecordingDialogs dialogs;
+  StartDownload(state, host, dialogs);
+  const std::string echoes(state.DownloadFrame.begin() + 1, state.DownloadFrame.begin() + 14);
+  host.log.clear();
+  OnPortReceive(state, host, echoes);
+
+  EXPECT_EQ(state.FrameIndex, 14);
+  EXPECT_EQ(state.LinkState, 1);
+  EXPECT_EQ(host.log[host.log.size() - 3], "status Downloaded byte 13/332");
+  EXPECT_EQ(host.log.back(), Write(state.DownloadFrame[14]));
+}
+
+TEST_F(Transfer, BytesOutsideATransferChangeNothing) {
+  // After completion and a fresh signal, a byte equal to the old frame's
+  // last slot must not complete anything.
+  Receive(Echoes(1, 332));
+  Receive("U");
+  host.log.clear();
+  Receive(Echo(332) + Echo(1) + "U");
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_EQ(state.LinkState, 1);
+
+  // A press that stops at its precondition leaves no frame to compare with.
+  StartDownload(state, host, dialogs);
+  host.log.clear();
+  state.ProgramBytes = 0;
+  StartDownload(state, host, dialogs);
+  Receive("\x3F\x3F");
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_EQ(state.LinkState, 1);
+  EXPECT_EQ(state.FrameIndex, 1);
+}
+
+TEST_F(Transfer, NestedRunThatEndsTheTransferStopsTheOuterRun) {
+  Reach(3);
+  host.onPump.push_back([this] { Receive("\x11"); });  // noise while echo 3 is handled
+  Receive(Echo(3) + Echo(4));
+
+  EXPECT_EQ(host.log, Log({Progress(3), "pump", Progress(3), "pump", Error(3), "pump", "pause 2000",
+                           kWaiting}));
+  EXPECT_TRUE(host.written.empty());
+  EXPECT_EQ(state.LinkState, 0);
+  EXPECT_EQ(state.FrameIndex, 3);
+}
+
+TEST_F(Transfer, NestedPressThatEmptiesTheFrameStopsTheOuterRun) {
+  Reach(3);
+  host.onPump.push_back([this] {
+    state.ProgramBytes = 0;  // a failed load, then a press
+    StartDownload(state, host, dialogs);
+  });
+  Receive(Echo(3) + Echo(4));
+
+  EXPECT_EQ(host.log, Log({Progress(3), "pump"}));
+  EXPECT_EQ(state.LinkState, 1);
+  EXPECT_EQ(state.DownloadFrame, std::vector<uint8_t>{0});
+}
+
+TEST_F(Transfer, NestedPressRebuildsAndTheOuterRunReadsTheNewFrame) {
+  Reach(3);
+  host.onPump.push_back([this] { StartDownload(state, host, dialogs); });
+  Receive(Echo(1));  // checked against the new frame's slot 1
+
+  EXPECT_EQ(host.log, Log({Progress(3), "pump", Write(0x3F), Write(0x01)}));
+  EXPECT_EQ(state.FrameIndex, 2);
+}
+
+TEST_F(Transfer, BytesDuringTheCompletionPumpAreNotEchoes) {
+  Reach(332);
+  // The first pump follows the progress text; the byte arrives in the next,
+  // the one after "Download completed!".
+  host.onPump.push_back([this] { host.onPump.push_back([this] { Receive(Echo(332)); }); });
+  Receive(Echo(332));
+
+  EXPECT_EQ(host.log, Log({Progress(332), "pump", "pause 1000", "status Download completed!", "pump",
+                           "pause 2000", kWaiting}));
+  EXPECT_EQ(state.LinkState, 0);
+}
+
+TEST_F(Transfer, LostLineEndsATransferAsAWrongEchoDoes) {
+  Reach(5);
+  OnLinkLost(state, host);
+
+  EXPECT_EQ(host.log, Log({Error(5), "pump", "pause 2000", kWaiting}));
+  EXPECT_EQ(state.LinkState, 0);
+  EXPECT_FALSE(state.TransferInProgress);
+  EXPECT_EQ(state.FrameIndex, 5);
+}
+
+TEST(LinkLost, OutsideATransferTheBootloaderMustSignalAgain) {
+  AppState state;
+  RecordingLinkHost host;
+  OnPortReceive(state, host, "U");
+  host.log.clear();
+  OnLinkLost(state, host);
+  EXPECT_EQ(host.log, Log({kWaiting}));
+  EXPECT_EQ(state.LinkState, 0);
+}
+
+TEST_F(Transfer, LostLineInsideAPumpStopsTheOuterRun) {
+  host.onPump.push_back([this] { OnLinkLost(state, host); });
+  Receive(Echoes(1, 2));
+
+  EXPECT_EQ(host.log, Log({Progress(1), "pump", Error(1), "pump", "pause 2000", kWaiting}));
+  EXPECT_TRUE(host.written.empty());
+}
+
+}  // namespace
