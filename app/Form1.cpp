@@ -142,8 +142,8 @@ void Form1::CentreOnScreen() {
 }
 
 bool Form1::Load() {
-  CentreOnScreen();
   show();
+  CentreOnScreen();  // the frame is known once shown
   Command1_->setFocus();
   std::string error;
   if (!ReadDeviceDescription(state_.AppDir + "config.txt", state_.Device, error)) {

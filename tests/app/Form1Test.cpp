@@ -1,0 +1,363 @@
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTest>
+
+#include "app/QtDialogs.h"
+#include "link/LinkProtocol.h"
+#include "tests/app/WindowTestSupport.h"
+
+namespace {
+QColor Back(QWidget* widget) { return widget->palette().color(QPalette::Window); }
+
+// Records the text of a label each time it is painted.
+class PaintProbe : public QObject {
+ public:
+  explicit PaintProbe(QLabel* label) : label_(label) { label->installEventFilter(this); }
+  std::vector<QString> painted;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted.push_back(label_->text());
+    return false;
+  }
+
+ private:
+  QLabel* label_;
+};
+
+// The widget that Tab moves the focus to.
+QWidget* NextTabStop(QWidget* from) {
+  for (QWidget* w = from->nextInFocusChain(); w != from; w = w->nextInFocusChain()) {
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisible()) return w;
+  }
+  return from;
+}
+
+constexpr QColor kLightGreen(192, 255, 192);
+constexpr QColor kLightRed(255, 192, 192);
+}  // namespace
+
+TEST_F(WindowTest, ControlsHaveTheirNamesPlacesAndColours) {
+  struct LabelCase {
+    const char* name;
+    QRect geometry;
+    QColor back;
+  };
+  for (const LabelCase& c : {LabelCase{"label_commstatus", {236, 4, 121, 17}, kLightGreen},
+                             LabelCase{"label_hex", {4, 44, 353, 17}, QColor(255, 255, 255)},
+                             LabelCase{"label_status", {4, 108, 353, 17}, QColor(255, 255, 192)}}) {
+    QLabel* label = Label(c.name);
+    EXPECT_EQ(label->geometry(), c.geometry) << c.name;
+    EXPECT_EQ(Back(label), c.back) << c.name;
+    EXPECT_TRUE(label->autoFillBackground()) << c.name;
+    EXPECT_EQ(label->frameShape(), QFrame::Box) << c.name;
+    EXPECT_EQ(label->frameShadow(), QFrame::Plain) << c.name;
+    EXPECT_EQ(label->lineWidth(), 1) << c.name;
+    EXPECT_EQ(label->alignment(), Qt::AlignCenter) << c.name;
+    EXPECT_TRUE(label->text().isEmpty()) << c.name;
+  }
+  struct ButtonCase {
+    const char* name;
+    const char* caption;
+    QRect geometry;
+  };
+  for (const ButtonCase& c : {ButtonCase{"Command1", "Open HEX File", {4, 16, 117, 25}},
+                              ButtonCase{"Command2", "Download HEX File", {120, 72, 117, 25}}}) {
+    EXPECT_EQ(Button(c.name)->text(), c.caption);
+    EXPECT_EQ(Button(c.name)->geometry(), c.geometry) << c.name;
+    EXPECT_TRUE(Button(c.name)->isEnabled()) << c.name;
+  }
+  EXPECT_EQ(Menu()->title(), "Options");
+  EXPECT_EQ(PortItem()->text(), "Change Serial Port Number");
+  EXPECT_TRUE(Window().menuBar()->actions().contains(Menu()->menuAction()));
+  EXPECT_TRUE(Menu()->actions().contains(PortItem()));
+}
+
+TEST_F(WindowTest, ClientAreaIsFixedColouredAndCentred) {
+  ProbedForm& window = Loaded();
+  QWidget* client = window.centralWidget();
+  EXPECT_EQ(client->size(), QSize(363, 132));
+  EXPECT_EQ(client->y(), window.menuBar()->height());
+  EXPECT_EQ(Back(client), QColor(0xD7, 0xE6, 0xCA));
+  EXPECT_EQ(window.minimumSize(), window.maximumSize());
+  EXPECT_EQ(window.height(), 132 + window.menuBar()->height());
+
+  const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+  const QPoint offset = window.frameGeometry().center() - screenCentre;
+  EXPECT_LE(offset.manhattanLength(), 2);
+}
+
+TEST_F(WindowTest, TabOrderStartsAtOpenThenDownload) {
+  ProbedForm& window = Loaded();
+  EXPECT_EQ(window.focusWidget(), Button("Command1"));
+  EXPECT_EQ(NextTabStop(Button("Command1")), Button("Command2"));
+  EXPECT_EQ(NextTabStop(Button("Command2")), Button("Command1"));
+  for (const char* name : {"label_commstatus", "label_hex", "label_status"}) {
+    EXPECT_EQ(Label(name)->focusPolicy(), Qt::NoFocus) << name;
+  }
+}
+
+TEST_F(WindowTest, CaptionNamesTheModel) {
+  struct Case {
+    const char* config;
+    const char* caption;
+  };
+  for (const Case& c : {Case{"model:demo1\n", "Quorvel Zentrel - DEMO1"},
+                        Case{"Model:DEMO1\nflash:32768\n", "Quorvel Zentrel - "}}) {
+    form.reset();
+    dir.write("config.txt", c.config);
+    EXPECT_EQ(Window().windowTitle(), "Quorvel Zentrel");
+    ASSERT_TRUE(Window().Load());
+    EXPECT_EQ(Window().windowTitle(), c.caption);
+  }
+}
+
+TEST_F(WindowTest, LoadSequenceRunsInOrder) {
+  // What the window shows when the port is first opened tells which steps ran before.
+  struct Seen {
+    bool visible;
+    QString caption, status;
+    std::string lastPath;
+    int linkState;
+  };
+  std::vector<Seen> seen;
+  state.LinkState = 1;
+  line.onOpen = [&] {
+    seen.push_back({Window().isVisible(), Window().windowTitle(), Label("label_status")->text(),
+                    state.LastPath, state.LinkState});
+  };
+  ASSERT_TRUE(Window().Load());
+
+  ASSERT_EQ(seen.size(), 1u);  // port 2 opened: no scan
+  EXPECT_TRUE(seen[0].visible);
+  EXPECT_EQ(seen[0].caption, "Quorvel Zentrel - DEMO1");
+  EXPECT_EQ(seen[0].status, "Waiting for signal from bootloader...");
+  EXPECT_EQ(seen[0].lastPath, state.AppDir);
+  EXPECT_EQ(seen[0].linkState, 0);
+  EXPECT_EQ(line.opens, std::vector<std::string>{"2 19200,n,8,1"});
+  EXPECT_EQ(settings.writes.front(), "Last Path=" + state.AppDir);
+  EXPECT_EQ(Label("label_commstatus")->text(), "Serial port 2 ready");
+  EXPECT_EQ(Label("label_commstatus")->toolTip().toStdString().find("/dev/fake2") != std::string::npos,
+            true);
+  EXPECT_EQ(state.Device.FlashSize, 32768);
+}
+
+TEST_F(WindowTest, MissingConfigurationStopsWithThePath) {
+  std::remove(dir.file("config.txt").c_str());
+  EXPECT_FALSE(Window().Load());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find(dir.file("config.txt")), std::string::npos)
+      << dialogs.messages[0];
+  EXPECT_TRUE(line.opens.empty());
+  EXPECT_EQ(Window().windowTitle(), "Quorvel Zentrel");
+}
+
+TEST_F(WindowTest, DisableThenEnableLeavesEveryCommandEnabled) {
+  ProbedForm& window = Loaded();
+  auto states = [&] {
+    return std::vector<bool>{Button("Command1")->isEnabled(), Button("Command2")->isEnabled(),
+                             Menu()->isEnabled(), Menu()->menuAction()->isEnabled()};
+  };
+  Button("Command2")->setEnabled(false);
+  window.DisableControls();
+  EXPECT_EQ(states(), std::vector<bool>(4, false));
+  window.DisableControls();
+  window.EnableControls();
+  EXPECT_EQ(states(), std::vector<bool>(4, true));
+}
+
+TEST_F(WindowTest, OpeningAFileReportsItWithCommandsDisabled) {
+  Loaded();
+  std::vector<bool> enabledDuringMessage;
+  dialogs.onMessage = [&] {
+    enabledDuringMessage = {Button("Command1")->isEnabled(), Button("Command2")->isEnabled(),
+                            Menu()->isEnabled()};
+  };
+  OpenFile(SourcePath("tests/app/data/demo.hex"));
+
+  EXPECT_EQ(dialogs.lastFileTitle, "Select Program File");
+  EXPECT_EQ(dialogs.lastFileInitialDir, state.AppDir);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], "Operation completed.\r\nTotal 200 (.195K) program bytes loaded.");
+  EXPECT_EQ(enabledDuringMessage, std::vector<bool>(3, false));
+  EXPECT_TRUE(Button("Command1")->isEnabled() && Button("Command2")->isEnabled() &&
+              Menu()->isEnabled());
+  EXPECT_EQ(Label("label_hex")->text(), "demo.hex");
+  EXPECT_EQ(state.LastPath, SourcePath("tests/app/data/"));
+  EXPECT_EQ(*settings.Find("Last Path"), state.LastPath);
+}
+
+TEST_F(WindowTest, FaultyFileLeavesABlankImage) {
+  Loaded();
+  dir.write("good.hex", ":040000001122334452\r\n:00000001FF\r\n");
+  dir.write("bad.hex", ":040000001122334452\r\n:0400040011223344FF\r\n:00000001FF\r\n");
+  OpenFile(dir.file("good.hex"));
+  OpenFile(dir.file("bad.hex"));
+
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_NE(dialogs.messages[1].find("Line number 2"), std::string::npos) << dialogs.messages[1];
+  EXPECT_EQ(Label("label_hex")->text(), "");
+  EXPECT_EQ(state.ProgramBytes, 0);
+  ASSERT_EQ(state.FlashImage.size(), 32768u);
+  EXPECT_EQ(std::count(state.FlashImage.begin(), state.FlashImage.end(), 0xFF), 32768);
+  EXPECT_TRUE(Button("Command1")->isEnabled());
+}
+
+TEST_F(WindowTest, SecondFileLeavesNothingOfTheFirst) {
+  Loaded();
+  dir.write("high.hex", ":10010000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF77\n:00000001FF\n");
+  dir.write("low.hex", ":1000000011111111111111111111111111111111E0\n:00000001FF\n");
+  OpenFile(dir.file("high.hex"));
+  OpenFile(dir.file("low.hex"));
+
+  EXPECT_EQ(Label("label_hex")->text(), "low.hex");
+  EXPECT_EQ(state.ProgramBytes, 16);
+  EXPECT_EQ(state.FlashImage[0], 0x11);
+  EXPECT_EQ(state.FlashImage[0x100], 0xFF);
+}
+
+TEST_F(WindowTest, CancelledOpenChangesNothing) {
+  Loaded();
+  OpenFile(SourcePath("tests/app/data/demo.hex"));
+  const auto image = state.FlashImage;
+  const auto writes = settings.writes;
+  dialogs.messages.clear();
+
+  OpenFile("");
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(state.LastPath, SourcePath("tests/app/data/"));
+  EXPECT_EQ(settings.writes, writes);
+  EXPECT_EQ(state.FlashImage, image);
+  EXPECT_EQ(Label("label_hex")->text(), "demo.hex");
+}
+
+TEST_F(WindowTest, PortMenuChoosesReopensOrRefuses) {
+  struct Case {
+    const char* answer;
+    std::vector<std::string> messages;
+    const char* stored;
+    const char* reopened;
+    const char* caption;
+    QColor colour;
+  };
+  const std::vector<Case> cases = {
+      {"03", {"Wrong entry!"}, "2", "2 19200,n,8,1", "Serial port 2 ready", kLightGreen},
+      {"", {}, "2", "2 19200,n,8,1", "Serial port 2 ready", kLightGreen},
+      {"12", {}, "12", "12 19200,n,8,1", "Serial port 12 error!", kLightRed},
+  };
+  for (const Case& c : cases) {
+    form.reset();
+    settings = MemorySettings();
+    dialogs.messages.clear();
+    Loaded();
+    line.opens.clear();
+    dialogs.inputAnswers = {c.answer};
+    PortItem()->trigger();
+
+    SCOPED_TRACE(c.answer);
+    EXPECT_EQ(dialogs.inputPrompts.back(), "Please select bootloader Serial Port Number [1-12].");
+    EXPECT_EQ(dialogs.inputInitialTexts.back(), "2");
+    EXPECT_EQ(dialogs.messages, c.messages);
+    EXPECT_EQ(line.opens, std::vector<std::string>{c.reopened});  // no scan after a choice
+    EXPECT_EQ(Label("label_commstatus")->text(), c.caption);
+    EXPECT_EQ(Back(Label("label_commstatus")), c.colour);
+    EXPECT_EQ(*settings.Find("Serial Port Number"), c.stored);
+  }
+}
+
+TEST_F(WindowTest, ReceivedBytesAndLineFailureReachTheLink) {
+  Loaded();
+  line.Receive("xyU");
+  EXPECT_EQ(line.written, std::vector<uint8_t>{0x55});
+  EXPECT_EQ(state.LinkState, 1);
+  EXPECT_EQ(Label("label_status")->text(), "Bootloader ready for program download...");
+
+  line.Fail("device gone");
+  EXPECT_EQ(Label("label_commstatus")->text(), "Serial port 2 error!");
+  EXPECT_EQ(Back(Label("label_commstatus")), kLightRed);
+  EXPECT_NE(Label("label_commstatus")->toolTip().indexOf("device gone"), -1);
+}
+
+TEST_F(WindowTest, DownloadRunsThroughTheEchoes) {
+  ProbedForm& window = Loaded();
+  OpenFile(SourcePath("tests/app/data/demo.hex"));
+  line.Receive("U");
+  line.echo = true;
+  window.statuses.clear();
+  Button("Command2")->click();
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
+
+  const int n = state.FrameLength;
+  ASSERT_GT(n, 200);
+  std::vector<std::string> expected;
+  for (int k = 1; k <= n; ++k) {
+    expected.push_back("Downloaded byte " + std::to_string(k) + "/" + std::to_string(n));
+  }
+  expected.emplace_back("Download completed!");
+  expected.emplace_back("Waiting for signal from bootloader...");
+  EXPECT_EQ(window.statuses, expected);
+  EXPECT_EQ(window.pauses, (std::vector<int>{1000, 2000}));
+  std::vector<uint8_t> sent{0x55};
+  sent.insert(sent.end(), state.DownloadFrame.begin() + 1, state.DownloadFrame.end());
+  EXPECT_EQ(line.written, sent);
+}
+
+TEST_F(WindowTest, WrongEchoStopsTheDownload) {
+  ProbedForm& window = Loaded();
+  OpenFile(SourcePath("tests/app/data/demo.hex"));
+  line.Receive("U");
+  line.echo = true;
+  line.corruptEcho = 6;  // the answer to the signal, then slots 1..5
+  window.statuses.clear();
+  Button("Command2")->click();
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
+
+  const std::string n = std::to_string(state.FrameLength);
+  ASSERT_EQ(window.statuses.size(), 7u);
+  EXPECT_EQ(window.statuses[4], "Downloaded byte 5/" + n);
+  EXPECT_EQ(window.statuses[5], "ERROR downloading byte 5/" + n);
+  EXPECT_EQ(window.statuses[6], "Waiting for signal from bootloader...");
+  EXPECT_EQ(window.pauses, std::vector<int>{2000});
+  EXPECT_EQ(line.written.size(), 6u);
+  EXPECT_EQ(state.FrameIndex, 5);
+}
+
+TEST_F(WindowTest, StatusTextIsExactButPaintedSparingly) {
+  ProbedForm& window = Loaded();
+  QTest::qWait(50);
+  PaintProbe probe(Label("label_status"));
+  constexpr int kUpdates = 2000;
+  for (int k = 1; k <= kUpdates; ++k) {
+    const std::string text = "Downloaded byte " + std::to_string(k) + "/2000";
+    window.Form1::SetStatus(text);
+    window.PumpEvents();
+    ASSERT_EQ(Label("label_status")->text().toStdString(), text);
+  }
+  EXPECT_LT(probe.painted.size(), kUpdates / 2u);
+
+  // A text that stays through a pause is on the screen before the pause.
+  window.Form1::SetStatus("ERROR downloading byte 5/2000");
+  window.PumpEvents();
+  window.Form1::Pause(0);
+  ASSERT_FALSE(probe.painted.empty());
+  EXPECT_EQ(probe.painted.back(), "ERROR downloading byte 5/2000");
+
+  // A text set when the bytes stop coming is painted without a pause too.
+  window.Form1::SetStatus("Bootloader ready for program download...");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return probe.painted.back() == "Bootloader ready for program download..."; }, 5000));
+}
+
+TEST(QtFileFilter, ConvertsPairsToQtEntries) {
+  struct Case {
+    const char* filter;
+    const char* qt;
+  };
+  for (const Case& c : {
+           Case{"Intel HEX files (*.hex)|*.hex|All files (*.*)|*.*",
+                "Intel HEX files (*.hex);;All files (*.*)"},
+           Case{"Programs|*.hex;*.h86", "Programs (*.hex *.h86)"},
+           Case{"Only a name", "Only a name"},
+       }) {
+    EXPECT_EQ(QtFileFilter(c.filter), c.qt) << c.filter;
+  }
+}

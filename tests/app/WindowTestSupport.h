@@ -1,0 +1,104 @@
+#pragma once
+// A window over in-memory dialogs, settings and serial line, in a temporary
+// program folder that holds config.txt.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Form1.h"
+#include "common/TestSupport.h"
+#include "tests/app/FakeSerialLine.h"
+
+inline constexpr const char* kDemoConfig =
+    "model:demo1\r\nflash:32768\r\neeprom:256\r\neraseblock:64\r\nprogramblock:8\r\n"
+    "bootloader:007D00\r\n";
+
+// Runs the event loop until done() holds; false if it never does. Unlike
+// QTest::qWaitFor it does not sleep between rounds, which would pace a
+// byte-by-byte transfer.
+inline bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs = 120000) {
+  QElapsedTimer guard;
+  guard.start();
+  QTimer wake;  // the wait below returns at least this often
+  wake.start(10);
+  while (!done()) {
+    if (guard.hasExpired(timeoutMs)) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+// Runs a probe whenever a message box would be shown.
+class ProbingDialogs : public RecordingDialogs {
+ public:
+  std::function<void()> onMessage;
+  void ShowMessage(const std::string& text) override {
+    if (onMessage) onMessage();
+    RecordingDialogs::ShowMessage(text);
+  }
+};
+
+// Records every status text and pause; pauses do not sleep.
+class ProbedForm : public Form1 {
+ public:
+  using Form1::Form1;
+  std::vector<std::string> statuses;
+  std::vector<int> pauses;
+  void SetStatus(std::string_view text) override {
+    statuses.emplace_back(text);
+    Form1::SetStatus(text);
+  }
+  void Pause(int milliseconds) override {
+    pauses.push_back(milliseconds);
+    Form1::Pause(0);
+  }
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() {
+    dir.write("config.txt", kDemoConfig);
+    state.AppDir = dir.path() + "/";
+  }
+
+  ProbedForm& Window() {
+    if (!form) form = std::make_unique<ProbedForm>(state, dialogs, settings, line);
+    return *form;
+  }
+  ProbedForm& Loaded() {
+    EXPECT_TRUE(Window().Load());
+    return *form;
+  }
+  template <class T>
+  T* Child(const char* name) {
+    T* child = Window().findChild<T*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+  QLabel* Label(const char* name) { return Child<QLabel>(name); }
+  QPushButton* Button(const char* name) { return Child<QPushButton>(name); }
+  QMenu* Menu() { return Child<QMenu>("menu1"); }
+  QAction* PortItem() { return Child<QAction>("menuport"); }
+
+  // Answers the open dialog with path and presses Command1.
+  void OpenFile(const std::string& path) {
+    dialogs.fileAnswers.push_back(path);
+    Button("Command1")->click();
+  }
+
+  TempDir dir;
+  AppState state;
+  ProbingDialogs dialogs;
+  MemorySettings settings;
+  FakeSerialLine line;
+  std::unique_ptr<ProbedForm> form;  // after line: it lets go of the line first
+};
