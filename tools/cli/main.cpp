@@ -1,1 +1,40 @@
-int main() { return 0; }
+// zentrel-cli: the window's commands from a terminal or a script.
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "tools/cli/CliCommon.h"
+#include "tools/cli/Commands.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: zentrel-cli COMMAND [options] FILE.hex\n"
+    "\n"
+    "Commands:\n"
+    "  check     load a HEX file as the window does and print the outcome\n"
+    "  frame     write the download frame that the window would send\n"
+    "  download  send a HEX file to the bootloader on a serial port\n"
+    "\n"
+    "zentrel-cli COMMAND --help describes the options of a command.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QStringList args = QCoreApplication::arguments().mid(1);
+  if (args.isEmpty()) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  const QString command = args.takeFirst();
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitSuccess;
+  }
+  if (command == "check") return RunCheck(args);
+  if (command == "frame") return RunFrame(args);
+  if (command == "download") return RunDownload(args);
+  PrintError("zentrel-cli: unknown command '" + command + "'.");
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <string>
+
+#include "cli/CliRunner.h"
+#include "common/TestSupport.h"
+
+namespace {
+
+const char kConfig[] = "model:demo1\nflash:32768\neeprom:256\neraseblock:64\nprogramblock:8\n"
+                       "bootloader:007D00\n";
+// Four bytes at 0x0010, then the end record.
+const char kGoodHex[] = ":0400100001020304E2\n:00000001FF\n";
+const char kBadChecksum[] = ":0400100001020304E1\n:00000001FF\n";
+
+// A folder with a config.txt and a HEX file in it.
+struct Fixture {
+  TempDir dir;
+  Fixture(const std::string& config = kConfig, const std::string& hex = kGoodHex) {
+    dir.write("config.txt", config);
+    dir.write("prog.hex", hex);
+  }
+  QStringList Check(QStringList extra = {}) const {
+    return QStringList{"check", Q(dir.file("prog.hex")), "--config", Q(dir.file("config.txt"))} +
+           extra;
+  }
+};
+
+TEST(CheckCommand, LoadsAndPrintsTheWindowsMessage) {
+  Fixture f;
+  ProcessResult run = RunCli(f.Check({"--image-out", Q(f.dir.file("image.bin"))}));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "Operation completed.\nTotal 20 (.019K) program bytes loaded.\n");
+  EXPECT_EQ(run.err, "");
+  std::string image = ReadFile(f.dir.file("image.bin"));
+  ASSERT_EQ(image.size(), 32768u);
+  EXPECT_EQ(image.substr(0x10, 4), "\x01\x02\x03\x04");
+  EXPECT_EQ(image.substr(0, 0x10), std::string(0x10, '\xFF'));
+  EXPECT_EQ(image.find_first_not_of('\xFF', 0x14), std::string::npos);
+}
+
+TEST(CheckCommand, FaultyFileExitsOneWithBlankImage) {
+  Fixture f(kConfig, kBadChecksum);
+  ProcessResult run = RunCli(f.Check({"--image-out", Q(f.dir.file("image.bin"))}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err, "");
+  EXPECT_EQ(ReadFile(f.dir.file("image.bin")), std::string(32768, '\xFF'));
+
+  ProcessResult missing = RunCli({"check", Q(f.dir.file("absent.hex")), "--config",
+                                  Q(f.dir.file("config.txt"))});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("absent.hex"), std::string::npos) << missing.err;
+}
+
+TEST(CheckCommand, ConfigurationProblemsExitTwo) {
+  struct Case {
+    std::string config;  // "" = no config.txt at all
+    std::string wanted;  // in stderr
+  };
+  const Case cases[] = {
+      {"", "config.txt"},
+      {"flash:99999999999\n", "flash:99999999999"},
+      {"model:x\n", "flash"},  // flash 0: the load is refused
+      {"flash:0\n", "flash"},
+  };
+  for (const Case& c : cases) {
+    Fixture f(c.config);
+    if (c.config.empty()) std::filesystem::remove(f.dir.file("config.txt"));
+    ProcessResult run = RunCli(f.Check());
+    EXPECT_EQ(run.exitCode, 2) << c.config;
+    EXPECT_EQ(run.out, "") << c.config;
+    EXPECT_NE(run.err.find(c.wanted), std::string::npos) << c.config << run.err;
+  }
+}
+
+TEST(CheckCommand, UsageErrorsExitTwoOnStderr) {
+  const QStringList cases[] = {
+      {}, {"nope"}, {"check"}, {"check", "a.hex", "b.hex"}, {"check", "--bogus", "a.hex"},
+      {"check", "a.hex", "--config"},
+  };
+  for (const QStringList& args : cases) {
+    ProcessResult run = RunCli(args);
+    EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
+    EXPECT_EQ(run.out, "") << args.join(' ').toStdString();
+    EXPECT_NE(run.err, "") << args.join(' ').toStdString();
+  }
+  ProcessResult unwritable = RunCli(Fixture().Check({"--image-out", "/nonexistent/dir/image.bin"}));
+  EXPECT_EQ(unwritable.exitCode, 2);
+  EXPECT_NE(unwritable.err.find("/nonexistent/dir/image.bin"), std::string::npos);
+}
+
+TEST(CheckCommand, HelpGoesToStdout) {
+  for (const QStringList& args : {QStringList{"--help"}, QStringList{"check", "--help"},
+                                  QStringList{"check", "x.hex", "-h"}}) {
+    ProcessResult run = RunCli(args);
+    EXPECT_EQ(run.exitCode, 0) << args.join(' ').toStdString();
+    EXPECT_NE(run.out.find("Usage: zentrel-cli"), std::string::npos) << run.out;
+  }
+  EXPECT_NE(RunCli({"check", "--help"}).out.find("--image-out"), std::string::npos);
+}
+
+TEST(CheckCommand, FindsConfigBesideTheRealProgramAndFilesInTheWorkingFolder) {
+  // The link sits in a folder without config.txt; the program's own folder has one.
+  Fixture f;
+  std::filesystem::create_symlink(BinPath("zentrel-cli"), f.dir.file("linked-cli"));
+  std::filesystem::remove(f.dir.file("config.txt"));
+  ProcessResult run = RunProgram(Q(f.dir.file("linked-cli")), {"check", "prog.hex"}, Q(f.dir.path()));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("Total 20 (.019K)"), std::string::npos) << run.out;
+}
+
+}  // namespace

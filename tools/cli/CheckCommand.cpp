@@ -1,0 +1,46 @@
+// zentrel-cli check: load a HEX file as the window does.
+#include <QFile>
+
+#include "tools/cli/CliCommon.h"
+#include "tools/cli/Commands.h"
+
+namespace {
+
+bool WriteImage(const AppState& state, const QString& path) {
+  QFile out(path);
+  const auto size = static_cast<qint64>(state.FlashImage.size());
+  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+      out.write(reinterpret_cast<const char*>(state.FlashImage.data()), size) == size &&
+      out.flush()) {
+    return true;
+  }
+  PrintError("zentrel-cli check: cannot write the image to " + path + ": " + out.errorString());
+  return false;
+}
+
+}  // namespace
+
+int RunCheck(const QStringList& args) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Loads FILE.hex into a program image as the window's \"Open HEX File\" does and prints "
+      "the same message.\nExit status: 0 loaded, 1 faulty file, 2 usage or configuration "
+      "error.");
+  parser.addPositionalArgument("FILE.hex", "The Intel HEX file to load.");
+  parser.addOption(ConfigOption());
+  const QCommandLineOption imageOut(
+      "image-out", "Write the program image (flash: bytes, 0xFF where nothing was loaded) to PATH.",
+      "PATH");
+  parser.addOption(imageOut);
+  if (auto done = ParseCommand(parser, "check", args)) return *done;
+  if (parser.positionalArguments().size() != 1) return UsageError("check", "expects one HEX file.");
+
+  AppState state;
+  if (!SetUpState(state, parser.value("config"))) return kExitUsage;
+  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front());
+  if (outcome != LoadOutcome::Refused && parser.isSet(imageOut) &&
+      !WriteImage(state, parser.value(imageOut))) {
+    return kExitUsage;
+  }
+  return ExitStatus(outcome);
+}

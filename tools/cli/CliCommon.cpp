@@ -1,0 +1,102 @@
+#include "tools/cli/CliCommon.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+
+#include "settings/DeviceDescription.h"
+
+void PrintLine(std::FILE* stream, const std::string& text) {
+  std::string line;
+  line.reserve(text.size() + 1);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    line.push_back(text[i]);
+  }
+  line.push_back('\n');
+  std::fputs(line.c_str(), stream);
+  std::fflush(stream);
+}
+
+void PrintError(const QString& text) { PrintLine(stderr, text.toStdString()); }
+
+void ConsoleDialogs::ShowMessage(const std::string& text) {
+  if (hold) {
+    held.push_back(text);
+  } else {
+    PrintLine(stdout, text);
+  }
+}
+
+void ConsoleDialogs::Release(std::FILE* stream) {
+  for (const std::string& text : held) PrintLine(stream, text);
+  held.clear();
+}
+
+QCommandLineOption ConfigOption() {
+  return QCommandLineOption("config", "Read the device description from PATH instead of the "
+                                      "config.txt beside the program.", "PATH");
+}
+
+std::optional<int> ParseCommand(QCommandLineParser& parser, const QString& command,
+                                const QStringList& args) {
+  const QCommandLineOption help = parser.addHelpOption();
+  if (!parser.parse(QStringList{"zentrel-cli"} + args)) {
+    return UsageError(command, parser.errorText());
+  }
+  if (parser.isSet(help) || parser.isSet("help-all")) {
+    // Qt names only the program in the usage line; the command belongs there too.
+    QString text = parser.helpText();
+    text.replace(QRegularExpression("^Usage: \\S+"), "Usage: zentrel-cli " + command);
+    std::fputs(text.toStdString().c_str(), stdout);
+    return kExitSuccess;
+  }
+  return std::nullopt;
+}
+
+int UsageError(const QString& command, const QString& text) {
+  PrintError("zentrel-cli " + command + ": " + text);
+  PrintError("Try 'zentrel-cli " + command + " --help'.");
+  return kExitUsage;
+}
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+bool SetUpState(AppState& state, const QString& configPath) {
+  // applicationDirPath comes from /proc/self/exe, where links are resolved.
+  state.AppDir = LocalPath(QCoreApplication::applicationDirPath());
+  if (state.AppDir.empty() || state.AppDir.back() != '/') state.AppDir += '/';
+  const std::string config = configPath.isEmpty() ? state.AppDir + "config.txt" : LocalPath(configPath);
+  std::string error;
+  if (!ReadDeviceDescription(config, state.Device, error)) {
+    PrintLine(stderr, error);
+    return false;
+  }
+  state.LinkState = 0;
+  return true;
+}
+
+LoadOutcome LoadFileArgument(AppState& state, const QString& file) {
+  const std::string path = LocalPath(file);
+  const size_t cut = path.rfind('/');
+  const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
+  state.LastPath = path.substr(0, nameStart);
+  ConsoleDialogs dialogs;
+  dialogs.hold = true;
+  SilentControls controls;
+  const LoadOutcome outcome = LoadProgramFile(state, path.substr(nameStart), dialogs, controls);
+  dialogs.Release(outcome == LoadOutcome::Loaded ? stdout : stderr);
+  return outcome;
+}
+
+int ExitStatus(LoadOutcome outcome) {
+  switch (outcome) {
+    case LoadOutcome::Loaded:
+      return kExitSuccess;
+    case LoadOutcome::Faulty:
+      return kExitFailure;
+    case LoadOutcome::Refused:
+      break;
+  }
+  return kExitUsage;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// What every zentrel-cli command shares: argument parsing with --help,
+// config.txt, and terminal versions of the window's dialogs and controls.
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "app/Dialogs.h"
+#include "image/ProgramLoader.h"
+
+// Exit statuses that every command uses the same way.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;  // also a configuration that cannot be used
+
+// Message boxes become lines on the terminal (CR LF as one line end).
+// While held, texts wait in `held` until Release picks their stream, so
+// that a command can send a fault to stderr.
+class ConsoleDialogs : public Dialogs {
+ public:
+  bool hold = false;
+  std::vector<std::string> held;
+
+  void ShowMessage(const std::string& text) override;
+  void Release(std::FILE* stream);
+  // A terminal has no file dialog or input box: both answer "cancelled".
+  std::string OpenFile(const std::string&, const std::string&, const std::string&) override {
+    return "";
+  }
+  std::string InputBox(const std::string&, const std::string&) override { return ""; }
+};
+
+// A terminal shows no buttons or labels.
+class SilentControls : public Controls {
+ public:
+  void DisableControls() override {}
+  void EnableControls() override {}
+  void SetHexLabel(const std::string&) override {}
+  void SetCommStatus(const std::string&, uint32_t, const std::string&) override {}
+};
+
+void PrintLine(std::FILE* stream, const std::string& text);
+void PrintError(const QString& text);
+
+// --config PATH: config.txt to read instead of the one beside the program.
+QCommandLineOption ConfigOption();
+
+// Parses "zentrel-cli <command> args". Returns the exit status when the
+// command is done already (--help printed, or a usage error reported).
+std::optional<int> ParseCommand(QCommandLineParser& parser, const QString& command,
+                                const QStringList& args);
+// Reports a usage error of command on stderr and gives kExitUsage.
+int UsageError(const QString& command, const QString& text);
+
+// Local file name as the file system wants it.
+std::string LocalPath(const QString& path);
+
+// AppState as the window sets it up: AppDir, AppTitle, the device
+// description, LinkState 0. False, with the reason on stderr, when the
+// configuration file cannot be used.
+bool SetUpState(AppState& state, const QString& configPath);
+
+// Loads file as the window's open command does, with LastPath its folder.
+// Success text to stdout, a fault to stderr.
+LoadOutcome LoadFileArgument(AppState& state, const QString& file);
+// The exit status that a load outcome gives.
+int ExitStatus(LoadOutcome outcome);

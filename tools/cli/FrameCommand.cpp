@@ -1,0 +1,55 @@
+// zentrel-cli frame: the bytes that the window's download command would send.
+#include <QFile>
+
+#include "link/DownloadFrame.h"
+#include "tools/cli/CliCommon.h"
+#include "tools/cli/Commands.h"
+
+namespace {
+
+constexpr int kExitRefused = 3;
+
+bool WriteFrame(const AppState& state, const QString& path) {
+  QFile out(path);
+  const auto size = static_cast<qint64>(state.FrameLength);
+  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+      out.write(reinterpret_cast<const char*>(state.DownloadFrame.data() + 1), size) == size &&
+      out.flush()) {
+    return true;
+  }
+  PrintError("zentrel-cli frame: cannot write the frame to " + path + ": " + out.errorString());
+  return false;
+}
+
+}  // namespace
+
+int RunFrame(const QStringList& args) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Loads FILE.hex as \"Open HEX File\" does and writes the download frame that \"Download "
+      "HEX File\" would send, first byte first.\nExit status: 0 written, 1 faulty file, 2 usage "
+      "or configuration error, 3 the frame was refused.");
+  parser.addPositionalArgument("FILE.hex", "The Intel HEX file to load.");
+  parser.addOption(ConfigOption());
+  const QCommandLineOption out("out", "Write the frame bytes to PATH (required).", "PATH");
+  parser.addOption(out);
+  if (auto done = ParseCommand(parser, "frame", args)) return *done;
+  if (parser.positionalArguments().size() != 1) return UsageError("frame", "expects one HEX file.");
+  if (!parser.isSet(out)) return UsageError("frame", "--out PATH is required.");
+
+  AppState state;
+  if (!SetUpState(state, parser.value("config"))) return kExitUsage;
+  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front());
+  if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
+
+  state.LinkState = 1;  // as after the bootloader's signal
+  const std::string refusal = BuildDownloadFrame(state);
+  if (!refusal.empty()) {
+    PrintLine(stderr, refusal);
+    return kExitRefused;
+  }
+  if (!WriteFrame(state, parser.value(out))) return kExitUsage;
+  PrintLine(stdout, "Wrote " + std::to_string(state.FrameLength) + " frame bytes to " +
+                        LocalPath(parser.value(out)) + ".");
+  return kExitSuccess;
+}
