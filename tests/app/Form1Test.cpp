@@ -188,10 +188,8 @@ TEST_F(WindowTest, OpeningAFileReportsItWithCommandsDisabled) {
 
 TEST_F(WindowTest, FaultyFileLeavesABlankImage) {
   Loaded();
-  dir.write("good.hex", ":040000001122334452\r\n:00000001FF\r\n");
-  dir.write("bad.hex", ":040000001122334452\r\n:0400040011223344FF\r\n:00000001FF\r\n");
-  OpenFile(dir.file("good.hex"));
-  OpenFile(dir.file("bad.hex"));
+  OpenInTurn({{"good.hex", ":040000001122334452\r\n:00000001FF\r\n"},
+              {"bad.hex", ":040000001122334452\r\n:0400040011223344FF\r\n:00000001FF\r\n"}});
 
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_NE(dialogs.messages[1].find("Line number 2"), std::string::npos) << dialogs.messages[1];
@@ -204,10 +202,8 @@ TEST_F(WindowTest, FaultyFileLeavesABlankImage) {
 
 TEST_F(WindowTest, SecondFileLeavesNothingOfTheFirst) {
   Loaded();
-  dir.write("high.hex", ":10010000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF77\n:00000001FF\n");
-  dir.write("low.hex", ":1000000011111111111111111111111111111111E0\n:00000001FF\n");
-  OpenFile(dir.file("high.hex"));
-  OpenFile(dir.file("low.hex"));
+  OpenInTurn({{"high.hex", ":10010000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF77\n:00000001FF\n"},
+              {"low.hex", ":1000000011111111111111111111111111111111E0\n:00000001FF\n"}});
 
   EXPECT_EQ(Label("label_hex")->text(), "low.hex");
   EXPECT_EQ(state.ProgramBytes, 16);

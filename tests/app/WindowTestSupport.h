@@ -94,6 +94,13 @@ class WindowTest : public ::testing::Test {
     dialogs.fileAnswers.push_back(path);
     Button("Command1")->click();
   }
+  // Writes each (name, content) into the program folder and opens it, in turn.
+  void OpenInTurn(const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [name, content] : files) {
+      dir.write(name, content);
+      OpenFile(dir.file(name));
+    }
+  }
 
   TempDir dir;
   AppState state;
