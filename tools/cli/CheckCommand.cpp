@@ -1,24 +1,6 @@
 // zentrel-cli check: load a HEX file as the window does.
-#include <QFile>
-
 #include "tools/cli/CliCommon.h"
 #include "tools/cli/Commands.h"
-
-namespace {
-
-bool WriteImage(const AppState& state, const QString& path) {
-  QFile out(path);
-  const auto size = static_cast<qint64>(state.FlashImage.size());
-  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-      out.write(reinterpret_cast<const char*>(state.FlashImage.data()), size) == size &&
-      out.flush()) {
-    return true;
-  }
-  PrintError("zentrel-cli check: cannot write the image to " + path + ": " + out.errorString());
-  return false;
-}
-
-}  // namespace
 
 int RunCheck(const QStringList& args) {
   QCommandLineParser parser;
@@ -39,7 +21,8 @@ int RunCheck(const QStringList& args) {
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
   const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front());
   if (outcome != LoadOutcome::Refused && parser.isSet(imageOut) &&
-      !WriteImage(state, parser.value(imageOut))) {
+      !WriteBytes("check", parser.value(imageOut), state.FlashImage.data(),
+                  state.FlashImage.size())) {
     return kExitUsage;
   }
   return ExitStatus(outcome);

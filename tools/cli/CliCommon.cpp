@@ -60,6 +60,17 @@ int UsageError(const QString& command, const QString& text) {
   return kExitUsage;
 }
 
+bool WriteBytes(const QString& command, const QString& path, const uint8_t* data, size_t size) {
+  QFile out(path);
+  const auto length = static_cast<qint64>(size);
+  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+      out.write(reinterpret_cast<const char*>(data), length) == length && out.flush()) {
+    return true;
+  }
+  PrintError("zentrel-cli " + command + ": cannot write " + path + ": " + out.errorString());
+  return false;
+}
+
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 bool SetUpState(AppState& state, const QString& configPath) {

@@ -59,6 +59,9 @@ std::optional<int> ParseCommand(QCommandLineParser& parser, const QString& comma
 // Reports a usage error of command on stderr and gives kExitUsage.
 int UsageError(const QString& command, const QString& text);
 
+// Writes size bytes to path; false, with the reason on stderr, when it cannot.
+bool WriteBytes(const QString& command, const QString& path, const uint8_t* data, size_t size);
+
 // Local file name as the file system wants it.
 std::string LocalPath(const QString& path);
 
