@@ -37,6 +37,17 @@ inline bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs = 12
   return true;
 }
 
+// The texts of label_status for a whole transfer of n bytes.
+inline std::vector<std::string> CompletedTransferTexts(int n) {
+  std::vector<std::string> texts;
+  for (int k = 1; k <= n; ++k) {
+    texts.push_back("Downloaded byte " + std::to_string(k) + "/" + std::to_string(n));
+  }
+  texts.emplace_back("Download completed!");
+  texts.emplace_back("Waiting for signal from bootloader...");
+  return texts;
+}
+
 // Runs a probe whenever a message box would be shown.
 class ProbingDialogs : public RecordingDialogs {
  public:

@@ -1,0 +1,88 @@
+// The window against the simulated bootloader over a real pseudo-terminal,
+// registered as port 2 in a temporary port map.
+#include <QProcess>
+
+#include "app/Form1.h"
+#include "link/QtSerialLine.h"
+#include "settings/SettingsStore.h"
+#include "tests/app/WindowTestSupport.h"
+
+namespace {
+class SimWindowTest : public ::testing::Test {
+ protected:
+  SimWindowTest() {
+    appDir.write("config.txt", ReadFile(SourcePath("samples/config.txt")));
+    state.AppDir = appDir.path() + "/";
+  }
+  ~SimWindowTest() override {
+    form.reset();
+    if (sim.state() != QProcess::NotRunning) {
+      sim.terminate();
+      sim.waitForFinished(10000);
+    }
+  }
+
+  // Starts the simulator and waits until it has registered its port.
+  void StartSim(const QStringList& faults) {
+    QStringList args{"--as-port", "2", "--once", "--config", QString::fromStdString(SourcePath("samples/config.txt")),
+                     "--expect", QString::fromStdString(kSample)};
+    sim.start(QString::fromStdString(BinPath("zentrel-sim")), args + faults);
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    ASSERT_TRUE(RunEventsUntil([&] {
+      sim.waitForReadyRead(10);
+      simOutput += sim.readAllStandardOutput().toStdString();
+      return simOutput.find("port COM2") != std::string::npos || sim.state() == QProcess::NotRunning;
+    }));
+    ASSERT_NE(simOutput.find("port COM2"), std::string::npos) << simOutput << sim.readAllStandardError().toStdString();
+  }
+
+  // Loads the window, waits for the bootloader, opens the sample, presses download.
+  ProbedForm& Download() {
+    form = std::make_unique<ProbedForm>(state, dialogs, settings, line);
+    EXPECT_TRUE(form->Load());
+    EXPECT_TRUE(RunEventsUntil([&] { return state.LinkState == 1; }));
+    dialogs.fileAnswers.push_back(kSample);
+    form->findChild<QPushButton*>("Command1")->click();
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    form->statuses.clear();
+    form->findChild<QPushButton*>("Command2")->click();
+    EXPECT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
+    return *form;
+  }
+
+  const std::string kSample = SourcePath("tests/app/data/demo.hex");
+  ScopedUserDirs userDirs;
+  TempDir appDir;
+  AppState state;
+  ProbingDialogs dialogs;
+  SettingsStore settings;
+  QtSerialLine line{SettingsStore::PortMapDirectory()};
+  std::unique_ptr<ProbedForm> form;
+  QProcess sim;
+  std::string simOutput;
+};
+}  // namespace
+
+TEST_F(SimWindowTest, DownloadCompletesAndTheSimulatorAgrees) {
+  StartSim({});
+  ProbedForm& window = Download();
+
+  EXPECT_EQ(window.statuses, CompletedTransferTexts(state.FrameLength));
+  ASSERT_TRUE(sim.waitForFinished(30000));
+  EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(sim.exitCode(), 0) << simOutput << sim.readAll().toStdString()
+                               << sim.readAllStandardError().toStdString();
+}
+
+TEST_F(SimWindowTest, WrongEchoNamesTheByteAndWaitsAgain) {
+  StartSim({"--corrupt-echo", "7"});
+  ProbedForm& window = Download();
+
+  const std::string n = std::to_string(state.FrameLength);
+  ASSERT_GE(window.statuses.size(), 3u);
+  const std::vector<std::string> tail(window.statuses.end() - 3, window.statuses.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"Downloaded byte 7/" + n, "ERROR downloading byte 7/" + n,
+                                            "Waiting for signal from bootloader..."}));
+  EXPECT_EQ(window.statuses.size(), 9u);
+  EXPECT_EQ(state.FrameIndex, 7);
+}
