@@ -1,27 +1,10 @@
 // zentrel-cli frame: the bytes that the window's download command would send.
-#include <QFile>
-
 #include "link/DownloadFrame.h"
 #include "tools/cli/CliCommon.h"
 #include "tools/cli/Commands.h"
 
-namespace {
-
+// A frame that the download command would refuse.
 constexpr int kExitRefused = 3;
-
-bool WriteFrame(const AppState& state, const QString& path) {
-  QFile out(path);
-  const auto size = static_cast<qint64>(state.FrameLength);
-  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-      out.write(reinterpret_cast<const char*>(state.DownloadFrame.data() + 1), size) == size &&
-      out.flush()) {
-    return true;
-  }
-  PrintError("zentrel-cli frame: cannot write the frame to " + path + ": " + out.errorString());
-  return false;
-}
-
-}  // namespace
 
 int RunFrame(const QStringList& args) {
   QCommandLineParser parser;
@@ -48,7 +31,10 @@ int RunFrame(const QStringList& args) {
     PrintLine(stderr, refusal);
     return kExitRefused;
   }
-  if (!WriteFrame(state, parser.value(out))) return kExitUsage;
+  const uint8_t* slot1 = state.DownloadFrame.data() + 1;
+  if (!WriteBytes("frame", parser.value(out), slot1, static_cast<size_t>(state.FrameLength))) {
+    return kExitUsage;
+  }
   PrintLine(stdout, "Wrote " + std::to_string(state.FrameLength) + " frame bytes to " +
                         LocalPath(parser.value(out)) + ".");
   return kExitSuccess;
