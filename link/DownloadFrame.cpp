@@ -32,8 +32,13 @@ struct FrameShape {
 };
 
 std::string BlockSizeRefusal(const char* key, int32_t value) {
-  const std::string setting = "config.txt sets " + std::string(key) + ":" + std::to_string(value);
-  if (value <= 0) return "The download was refused: " + setting + "; a block size must be 1 or more.";
+  const std::string name(key);
+  const std::string setting = "config.txt gives " + name + ":" + std::to_string(value);
+  if (value <= 0) {
+    // A missing line reads as 0, so say so.
+    return "The download was refused: " + setting + " (or has no " + name +
+           ": line); a block size must be 1 or more.";
+  }
   if (value > kMaxBlockSize) {
     return "The download was refused: " + setting +
            "; the download header carries block sizes up to 255 bytes.";
@@ -47,7 +52,7 @@ std::string BootloaderRefusal(const DeviceDescription& device, int64_t jumpWord)
            "(it needs exactly six hexadecimal digits, e.g. bootloader:007D00).";
   }
   if (jumpWord > kMaxJumpWord) {
-    return "The download was refused: config.txt sets bootloader:" + Hex6(device.BootloaderAddress) +
+    return "The download was refused: config.txt gives bootloader:" + Hex6(device.BootloaderAddress) +
            "; the jump to the bootloader reaches byte addresses up to 1FFFFE only.";
   }
   return "";
@@ -66,7 +71,7 @@ std::string AreaRefusal(const AppState& state, const FrameShape& shape) {
            " bytes and reaches past config.txt flash:" + std::to_string(device.FlashSize) + ".";
   }
   if ((shape.lastBlock + 1) * device.ProgramBlockSize != shape.programArea) {
-    return "The download was refused: config.txt sets programblock:" +
+    return "The download was refused: config.txt gives programblock:" +
            std::to_string(device.ProgramBlockSize) + " and eraseblock:" +
            std::to_string(device.EraseBlockSize) +
            "; the write blocks do not cover the program area of " + area +
