@@ -44,36 +44,34 @@ TEST(HexFile, NoPermission) {
             "Cannot read the program file " + path + ": Permission denied");
 }
 
-// 50 MB of 16-byte records over the whole image, again and again, with the
-// last pass writing a different pattern that must win.
+std::string WholeImagePass(int32_t flashSize, uint8_t offset) {
+  std::string pass;
+  for (int32_t address = 0; address < flashSize; address += 16) {
+    pass += Record(0, static_cast<uint16_t>(address),
+                   std::vector<uint8_t>(16, static_cast<uint8_t>(address + offset)));
+    pass += "\r\n";
+  }
+  return pass;
+}
+
+// 50 MB of 16-byte records writing the whole image again and again; the
+// last pass writes a different pattern, which must win.
 TEST(HexFile, FiftyMegabytesOfValidRecords) {
   TempDir dir;
   const std::string path = dir.file("big.hex");
   constexpr int32_t kFlash = 0x8000;
-  constexpr size_t kTarget = 50u << 20;
-  size_t written = 0;
-  uint8_t pass = 0;
+  const std::string pass = WholeImagePass(kFlash, 0);
   {
     std::ofstream out(path, std::ios::binary);
-    while (written < kTarget) {
-      std::string chunk;
-      for (uint16_t address = 0; address < kFlash; address += 16) {
-        chunk += Record(0, address, std::vector<uint8_t>(16, static_cast<uint8_t>(address + pass)));
-        chunk += "\r\n";
-      }
-      out << chunk;
-      written += chunk.size();
-      ++pass;
-    }
-    out << EndRecord() << "\r\n";
+    for (size_t written = 0; written < (50u << 20); written += pass.size()) out << pass;
+    out << WholeImagePass(kFlash, 1) << EndRecord() << "\r\n";
   }
   AppState state = PreparedState(kFlash);
   RecordingDialogs dialogs;
   ASSERT_TRUE(ParseHexFile(state, path, dialogs));
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_EQ(state.ProgramBytes, kFlash);
-  const uint8_t last = static_cast<uint8_t>(pass - 1);
-  EXPECT_EQ(state.FlashImage[0], last);
-  EXPECT_EQ(state.FlashImage[0x7FF0], static_cast<uint8_t>(0xF0 + last));
+  EXPECT_EQ(state.FlashImage[0], 1);
+  EXPECT_EQ(state.FlashImage[0x7FF0], 0xF1);
 }
 }  // namespace
