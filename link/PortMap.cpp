@@ -44,8 +44,8 @@ std::vector<std::string> NamesIn(const std::string& dir) {
   return names;
 }
 
-std::vector<std::string> FamilyDevices(const std::vector<std::string>& names, std::string_view family,
-                                       const std::string& devDir) {
+std::vector<std::string> FamilyDevices(const std::vector<std::string>& names,
+                                       std::string_view family, const std::string& devDir) {
   std::vector<Candidate> found;
   for (const std::string& name : names) {
     if (IsNumberedName(name, family)) {
@@ -82,7 +82,8 @@ std::vector<std::string> DefaultPortDevices(const std::string& devDir) {
   return devices;
 }
 
-std::string ResolvePortDevice(int portNumber, const std::string& mapDir, const std::string& devDir) {
+std::string ResolvePortDevice(int portNumber, const std::string& mapDir,
+                              const std::string& devDir) {
   if (portNumber < 1) return "";
   const fs::path link = fs::path(mapDir) / ("COM" + std::to_string(portNumber));
   std::error_code error;

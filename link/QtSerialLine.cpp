@@ -51,7 +51,8 @@ std::optional<qint32> ParseBaud(const std::string& text) {
 
 // The one value that a settings field names, if any.
 template <typename T>
-std::optional<T> Lookup(const std::string& text, std::initializer_list<std::pair<const char*, T>> table) {
+std::optional<T> Lookup(const std::string& text,
+                        std::initializer_list<std::pair<const char*, T>> table) {
   for (const auto& [name, value] : table) {
     if (text == name) return value;
   }
@@ -68,20 +69,29 @@ std::optional<LineSettings> ParseLineSettings(const std::string& text, std::stri
   }
   auto baud = ParseBaud(f[0]);
   auto parity = Lookup<QSerialPort::Parity>(f[1], {{"n", QSerialPort::NoParity},
-                                                  {"e", QSerialPort::EvenParity},
-                                                  {"o", QSerialPort::OddParity},
-                                                  {"m", QSerialPort::MarkParity},
-                                                  {"s", QSerialPort::SpaceParity}});
-  auto dataBits = Lookup<QSerialPort::DataBits>(
-      f[2], {{"5", QSerialPort::Data5}, {"6", QSerialPort::Data6}, {"7", QSerialPort::Data7}, {"8", QSerialPort::Data8}});
-  auto stopBits = Lookup<QSerialPort::StopBits>(
-      f[3], {{"1", QSerialPort::OneStop}, {"1.5", QSerialPort::OneAndHalfStop}, {"2", QSerialPort::TwoStop}});
-  if (!baud) error = prefix + "the baud rate must be a positive whole number";
-  else if (!parity) error = prefix + "the parity must be one of n, e, o, m, s";
-  else if (!dataBits) error = prefix + "the data bits must be 5, 6, 7 or 8";
-  else if (!stopBits) error = prefix + "the stop bits must be 1, 1.5 or 2";
-  else return LineSettings{*baud, *parity, *dataBits, *stopBits};
-  return std::nullopt;
+                                                   {"e", QSerialPort::EvenParity},
+                                                   {"o", QSerialPort::OddParity},
+                                                   {"m", QSerialPort::MarkParity},
+                                                   {"s", QSerialPort::SpaceParity}});
+  auto dataBits = Lookup<QSerialPort::DataBits>(f[2], {{"5", QSerialPort::Data5},
+                                                       {"6", QSerialPort::Data6},
+                                                       {"7", QSerialPort::Data7},
+                                                       {"8", QSerialPort::Data8}});
+  auto stopBits = Lookup<QSerialPort::StopBits>(f[3], {{"1", QSerialPort::OneStop},
+                                                       {"1.5", QSerialPort::OneAndHalfStop},
+                                                       {"2", QSerialPort::TwoStop}});
+  const std::pair<bool, const char*> checks[] = {
+      {baud.has_value(), "the baud rate must be a positive whole number"},
+      {parity.has_value(), "the parity must be one of n, e, o, m, s"},
+      {dataBits.has_value(), "the data bits must be 5, 6, 7 or 8"},
+      {stopBits.has_value(), "the stop bits must be 1, 1.5 or 2"}};
+  for (const auto& [valid, reason] : checks) {
+    if (!valid) {
+      error = prefix + reason;
+      return std::nullopt;
+    }
+  }
+  return LineSettings{*baud, *parity, *dataBits, *stopBits};
 }
 
 bool ApplySettings(QSerialPort& port, const LineSettings& s) {
@@ -137,6 +147,10 @@ bool QtSerialLine::OpenDevice(const std::string& devicePath, const std::string& 
                               std::string& error) {
   Close();
   device_ = devicePath;
+  if (devicePath.empty()) {
+    error = "no device given";
+    return false;
+  }
   const std::optional<LineSettings> parsed = ParseLineSettings(settings, error);
   if (!parsed) return false;
   port_.setPortName(QString::fromStdString(devicePath));
@@ -179,7 +193,10 @@ void QtSerialLine::AskForLowLatency() {
 }
 
 void QtSerialLine::Close() {
-  if (port_.isOpen()) port_.close();
+  if (closing_ || !port_.isOpen()) return;
+  closing_ = true;
+  port_.close();
+  closing_ = false;
 }
 
 bool QtSerialLine::IsOpen() const { return port_.isOpen(); }
@@ -223,7 +240,8 @@ bool QtSerialLine::PulseResetLine(const std::string& which, std::string& error) 
     QThread::msleep(kResetPulseMs);
     pulsed = set(false);
   }
-  if (!pulsed) error = device_ + " refuses to drive " + which + ": " + port_.errorString().toStdString();
+  if (!pulsed)
+    error = device_ + " refuses to drive " + which + ": " + port_.errorString().toStdString();
   port_.clearError();
   return pulsed;
 }
@@ -235,8 +253,9 @@ void QtSerialLine::HandleError(QSerialPort::SerialPortError error) {
       error != QSerialPort::ResourceError) {
     return;
   }
-  if (!port_.isOpen()) return;
-  const std::string why = device_ + ": " + FailureKind(error) + " (" + port_.errorString().toStdString() + ")";
-  port_.close();
+  if (closing_ || !port_.isOpen()) return;
+  const std::string why =
+      device_ + ": " + FailureKind(error) + " (" + port_.errorString().toStdString() + ")";
+  Close();
   if (onFailure) onFailure(why);
 }

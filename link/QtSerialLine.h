@@ -27,6 +27,9 @@ class QtSerialLine : public QObject, public SerialLine {
   bool WaitForInput(int milliseconds);
   // Pulses DTR or RTS ("dtr"/"rts") to reset the board; false if the line refuses.
   bool PulseResetLine(const std::string& which, std::string& error);
+  // The open device's file descriptor, -1 when closed: a host that drives
+  // several lines from one poll loop waits on it, then calls WaitForInput(0).
+  int Handle() const { return port_.isOpen() ? static_cast<int>(port_.handle()) : -1; }
 
  private:
   void HandleError(QSerialPort::SerialPortError error);
@@ -35,5 +38,8 @@ class QtSerialLine : public QObject, public SerialLine {
 
   std::string mapDir_;
   std::string device_;
+  // Set while the port closes: a close that fails to restore the settings of
+  // a vanished device reports an error, which must not close it again.
+  bool closing_ = false;
   QSerialPort port_;
 };

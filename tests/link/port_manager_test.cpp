@@ -1,5 +1,3 @@
-#include "link/PortManager.h"
-
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -7,6 +5,7 @@
 #include <memory>
 
 #include "common/TestSupport.h"
+#include "link/PortManager.h"
 #include "link/QtSerialLine.h"
 #include "port_pty.h"
 
@@ -93,7 +92,8 @@ TEST_F(PortManagerTest, ScanWithNoUsablePortRestoresTheStoredNumber) {
 
 TEST_F(PortManagerTest, StoredNumbersRoundHalvesToEven) {
   Map({{4, &ptyA}, {6, &ptyB}});
-  const std::pair<const char*, const Pty*> cases[] = {{"5.5", &ptyB}, {"4.5", &ptyA}, {" 6x", &ptyB}};
+  const std::pair<const char*, const Pty*> cases[] = {
+      {"5.5", &ptyB}, {"4.5", &ptyA}, {" 6x", &ptyB}};
   for (const auto& [stored, pty] : cases) {
     Store(stored);
     manager.OpenPort();
@@ -136,8 +136,8 @@ TEST_F(PortManagerTest, ChangePortKeepsTheNumberOnAnyEntryButOneToTwelve) {
     const char* entry;
     bool wrong;
   };
-  for (const Case& c : {Case{"03", true}, Case{" 3", true}, Case{"13", true}, Case{"0", true},
-                        Case{"", false}}) {
+  for (const Case& c :
+       {Case{"03", true}, Case{" 3", true}, Case{"13", true}, Case{"0", true}, Case{"", false}}) {
     Store("3");
     manager.OpenPort();
     dialogs.messages.clear();
@@ -147,8 +147,8 @@ TEST_F(PortManagerTest, ChangePortKeepsTheNumberOnAnyEntryButOneToTwelve) {
 
     EXPECT_EQ(dialogs.inputPrompts.back(), "Please select bootloader Serial Port Number [1-12].");
     EXPECT_EQ(dialogs.inputInitialTexts.back(), "3");
-    EXPECT_EQ(dialogs.messages, c.wrong ? std::vector<std::string>{"Wrong entry!"}
-                                        : std::vector<std::string>{})
+    EXPECT_EQ(dialogs.messages,
+              c.wrong ? std::vector<std::string>{"Wrong entry!"} : std::vector<std::string>{})
         << c.entry;
     EXPECT_EQ(settings.writes, std::vector<std::string>{"Serial Port Number=3"}) << c.entry;
     EXPECT_EQ(controls.commCaption, "Serial port 3 ready") << c.entry;

@@ -12,7 +12,8 @@ namespace fs = std::filesystem;
 
 Pty::Pty() {
   char name[256] = {};
-  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+    throw std::runtime_error("openpty failed");
   path_ = name;
   // Keeping a slave handle open lets the master read without a hang-up
   // before the port opens; raw mode keeps every byte value intact.

@@ -55,22 +55,33 @@ TEST_F(SerialLineTest, RefusesWhatItCannotOpenWithAReason) {
     std::string reason;
   };
   const Case cases[] = {
-      {3, "abc,n,8,1", "baud rate"},       {3, "0,n,8,1", "baud rate"},
-      {3, " 19200,n,8,1", "baud rate"},    {3, "99999999999,n,8,1", "baud rate"},
-      {3, "19200,N,8,1", "parity"},        {3, "19200,x,8,1", "parity"},
-      {3, "19200,n,9,1", "data bits"},     {3, "19200,n,4,1", "data bits"},
-      {3, "19200,n,8,3", "stop bits"},     {3, "19200,n,8", "expected"},
-      {3, "", "expected"},                 {3, "19200,n,8,1,", "expected"},
-      {70000, kLine, "out of range"},      {-40000, kLine, "out of range"},
+      {3, "abc,n,8,1", "baud rate"},
+      {3, "0,n,8,1", "baud rate"},
+      {3, " 19200,n,8,1", "baud rate"},
+      {3, "99999999999,n,8,1", "baud rate"},
+      {3, "19200,N,8,1", "parity"},
+      {3, "19200,x,8,1", "parity"},
+      {3, "19200,n,9,1", "data bits"},
+      {3, "19200,n,4,1", "data bits"},
+      {3, "19200,n,8,3", "stop bits"},
+      {3, "19200,n,8", "expected"},
+      {3, "", "expected"},
+      {3, "19200,n,8,1,", "expected"},
+      {70000, kLine, "out of range"},
+      {-40000, kLine, "out of range"},
       {0, kLine, "no device is mapped to COM0"},
       {4, kLine, "COM4: " + dirs.portMapDir() + "/nothing: device not found"},
   };
   for (const Case& c : cases) {
     std::string error;
     EXPECT_FALSE(line.Open(c.number, c.settings, error)) << c.settings;
-    EXPECT_NE(error.find(c.reason), std::string::npos) << c.number << " " << c.settings << ": " << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos)
+        << c.number << " " << c.settings << ": " << error;
     EXPECT_FALSE(line.IsOpen());
   }
+  std::string error;
+  EXPECT_FALSE(line.OpenDevice("", kLine, error));
+  EXPECT_EQ(error, "no device given");
 }
 
 TEST_F(SerialLineTest, AcceptsEveryValidLineSetting) {
