@@ -144,6 +144,19 @@ TEST_F(SerialLineTest, AHangUpWhileWaitingEndsTheWait) {
   EXPECT_FALSE(line.IsOpen());
 }
 
+TEST_F(SerialLineTest, AWriteAfterAHangUpClosesTheLineOnce) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  int failures = 0;
+  line.onFailure = [&](const std::string&) { ++failures; };
+  pty.CloseDeviceSide();
+  line.WriteByte(0x55);
+  line.WriteByte(0x55);
+  QTest::qWait(100);
+  EXPECT_EQ(failures, 1);
+  EXPECT_FALSE(line.IsOpen());
+}
+
 TEST_F(SerialLineTest, WritingToAClosedLineDoesNothing) {
   line.WriteByte(0x55);
   std::string error;
