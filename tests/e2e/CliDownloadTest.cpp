@@ -1,0 +1,140 @@
+// zentrel-cli download into zentrel-sim over a real pseudo-terminal: the
+// simulator checks every programmed byte, the jump words and the relocated
+// first eight bytes against the HEX file.
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "common/TestSupport.h"
+#include "e2e/EndToEnd.h"
+
+namespace {
+
+constexpr const char* kConfig64K =
+    "model:BIG\nflash:65536\neeprom:256\neraseblock:64\nprogramblock:8\nbootloader:00FC00\n";
+
+class CliDownload : public ::testing::Test {
+ protected:
+  CliDownload() {
+    dir.write("config.txt", kConfig64K);
+    config = QString::fromStdString(dir.file("config.txt"));
+  }
+
+  // Downloads file to a simulator started with extra fault options; the
+  // CLI's and the simulator's outcomes.
+  std::pair<ProcessResult, ProcessResult> Download(const std::string& file, const QStringList& simExtra = {},
+                                                   const QStringList& cliExtra = {}) {
+    SimulatedBoard sim(QStringList{"--once", "--config", config, "--expect", QString::fromStdString(file)} +
+                       simExtra);
+    EXPECT_FALSE(sim.device().empty());
+    ProcessResult cli = RunProgram(
+        "zentrel-cli", QStringList{"download", QString::fromStdString(file), "--config", config, "--device",
+                                   QString::fromStdString(sim.device()), "--signal-timeout", "10",
+                                   "--echo-timeout", "2000", "--no-progress"} +
+                           cliExtra);
+    return {cli, sim.Finish()};
+  }
+
+  std::string WriteImage(const std::string& name, const std::string& bytes) {
+    dir.write(name, HexText(bytes));
+    return dir.file(name);
+  }
+
+  void ExpectVerified(const std::string& file) {
+    auto [cli, sim] = Download(file);
+    EXPECT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_NE(cli.out.find("Download completed!"), std::string::npos) << cli.out;
+    EXPECT_EQ(sim.exitCode, 0) << sim.out << sim.err;
+  }
+
+  TempDir dir;
+  QString config;
+};
+
+TEST_F(CliDownload, BundledSampleIsProgrammedExactly) {
+  ExpectVerified(SourcePath("samples/blink.hex"));
+}
+
+TEST_F(CliDownload, RandomImagesUpTo64KiB) {
+  std::mt19937 random(20261207);
+  for (int n = 0; n < 20; ++n) {
+    // Sizes spread over the whole range, small ones more often, the largest last.
+    const size_t size = n == 19 ? 65536 : 9 + random() % (n < 17 ? 4096 : 65536 - 9);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random());
+    SCOPED_TRACE("image " + std::to_string(n) + " of " + std::to_string(size) + " bytes");
+    ExpectVerified(WriteImage("random.hex", bytes));
+  }
+}
+
+TEST_F(CliDownload, BytesThatLinesLikeToEatPassUnaltered) {
+  for (char value : {'\x00', '\x11', '\x13', '\x55'}) {
+    SCOPED_TRACE(static_cast<int>(value));
+    ExpectVerified(WriteImage("same.hex", std::string(4000, value)));
+  }
+}
+
+TEST_F(CliDownload, WrongEchoNamesTheFailingByte) {
+  const std::string file = WriteImage("image.hex", std::string(1000, '\x42'));
+  // 1000 bytes round up to 1024; the frame carries 12 more.
+  for (int k : {1, 500, 1036}) {
+    SCOPED_TRACE(k);
+    auto [cli, sim] = Download(file, {"--corrupt-echo", QString::number(k)});
+    EXPECT_EQ(cli.exitCode, 1);
+    EXPECT_NE(cli.err.find("ERROR downloading byte " + std::to_string(k) + "/1036"), std::string::npos) << cli.err;
+  }
+}
+
+TEST_F(CliDownload, FaultsOnTheLineEndWithAClearMessage) {
+  const std::string file = WriteImage("image.hex", std::string(1000, '\x42'));
+  struct Case {
+    QStringList simOptions;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--stop-echo", "300"}, "no echo of byte 300/1036"},
+      {{"--restart-at", "300"}, "ERROR downloading byte 300/1036"},
+      {{"--close-at", "300"}, "the serial line failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    auto [cli, sim] = Download(file, c.simOptions, {"--echo-timeout", "300"});
+    EXPECT_EQ(cli.exitCode, 1);
+    EXPECT_NE(cli.err.find(c.message), std::string::npos) << cli.err;
+  }
+}
+
+TEST_F(CliDownload, NoiseBeforeTheSignalIsIgnored) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  auto [cli, sim] = Download(file, {"--noise", "40"});
+  EXPECT_EQ(cli.exitCode, 0) << cli.err;
+  EXPECT_EQ(sim.exitCode, 0) << sim.out << sim.err;
+}
+
+TEST_F(CliDownload, NoSignalTimesOut) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  // A pseudo-terminal whose other end stays silent.
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config", config,
+                                                 "--device", name, "--signal-timeout", "1", "--no-progress"});
+  close(slave);
+  close(master);
+  EXPECT_EQ(cli.exitCode, 1);
+  EXPECT_NE(cli.err.find("no signal from the bootloader"), std::string::npos) << cli.err;
+}
+
+TEST_F(CliDownload, RefusedFrameSendsNothing) {
+  dir.write("bad.txt", "model:X\nflash:32768\neraseblock:64\nprogramblock:48\nbootloader:007D00\n");
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config",
+                                                 QString::fromStdString(dir.file("bad.txt")), "--device",
+                                                 "/nonexistent", "--no-progress"});
+  EXPECT_EQ(cli.exitCode, 3) << cli.err;
+}
+
+}  // namespace
