@@ -20,7 +20,7 @@ for target in hex_parser device_description; do
   corpus=build-fuzz/corpus-$target
   mkdir -p "$corpus"
   cp tests/fuzz/seeds/$target/* "$corpus"/ 2>/dev/null || true
-  build-fuzz/tests/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
+  build-fuzz/bin/fuzz_$target -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
     -print_final_stats=0 "$corpus" 2>build-fuzz/fuzz-$target.log \
     || { tail -40 build-fuzz/fuzz-$target.log; exit 1; }
   echo "fuzz_$target: $(grep -c . <(ls "$corpus")) inputs in the corpus, no crash"
