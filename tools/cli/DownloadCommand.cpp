@@ -68,7 +68,9 @@ class Board : public LinkHost {
   void BeginTransfer();
   void Finish(int exitCode, std::string outcome);
   void LineFailed(const std::string& why);
-  std::string Where() const { return name_ + " (" + line_.DevicePath() + ")"; }
+  std::string Where() const {
+    return name_ == line_.DevicePath() ? name_ : name_ + " (" + line_.DevicePath() + ")";
+  }
 
   AppState state_;
   QtSerialLine line_;
@@ -79,7 +81,7 @@ class Board : public LinkHost {
   const QElapsedTimer* clock_ = nullptr;
   qint64 deadline_ = 0, transferStart_ = 0, finishedAt_ = 0;
   int32_t lastIndex_ = 0;
-  bool completed_ = false, echoFailed_ = false;
+  bool started_ = false, completed_ = false, echoFailed_ = false;
   std::string outcome_;
   int exitCode_ = kExitFailure;
 };
@@ -143,6 +145,7 @@ void Board::BeginTransfer() {
     return;
   }
   phase_ = Phase::Transferring;
+  started_ = true;
   transferStart_ = clock_->elapsed();
   lastIndex_ = state_.FrameIndex;
   deadline_ = transferStart_ + timeouts_.echoMs;
@@ -174,7 +177,7 @@ void Board::Finish(int exitCode, std::string outcome) {
 }
 
 ProgressLine Board::Progress(qint64 now) const {
-  const bool started = transferStart_ > 0 || phase_ == Phase::Transferring;
+  const bool started = started_;
   const qint64 end = phase_ == Phase::Done ? finishedAt_ : now;
   ProgressLine line;
   line.name = name_;
