@@ -177,17 +177,16 @@ void Board::Finish(int exitCode, std::string outcome) {
 }
 
 ProgressLine Board::Progress(qint64 now) const {
-  const bool started = started_;
   const qint64 end = phase_ == Phase::Done ? finishedAt_ : now;
   ProgressLine line;
   line.name = name_;
   line.finished = phase_ == Phase::Done;
   line.succeeded = line.finished && exitCode_ == kExitSuccess;
   // FrameIndex is the byte in flight until the last echo has matched.
-  line.done = started ? std::max(0, state_.FrameIndex - (line.succeeded ? 0 : 1)) : 0;
+  line.done = started_ ? std::max(0, state_.FrameIndex - (line.succeeded ? 0 : 1)) : 0;
   line.total = state_.FrameLength;
-  line.elapsedMs = started ? end - transferStart_ : 0;
-  line.note = line.finished ? outcome_ : (started ? "" : "waiting for the signal");
+  line.elapsedMs = started_ ? end - transferStart_ : 0;
+  line.note = line.finished ? outcome_ : (started_ ? "" : "waiting for the signal");
   return line;
 }
 
