@@ -14,3 +14,8 @@ for name in "${benchmarks[@]}"; do
   echo "== $name"
   build-bench/bin/$name
 done
+
+# The link benchmark drives the built programs from a script.
+cmake --build build-bench -j 2 --target zentrel-cli zentrel-sim reference_loop
+echo "== link-bench"
+bash bench/link-bench.sh build-bench/bin

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Link benchmark: zentrel-cli download against reference_loop (the least a
+# host can do per byte), both sending the same 32 KiB program to a simulator
+# started afresh for every run, the two hosts taking turns.
+#   (a) the simulator echoes at once: the hosts' own cost per byte shows;
+#   (b) the simulator paces every byte as a 115200-baud line: the line's
+#       limit shows, and how close each host comes to it.
+# Prints medians and ratios; the machine is shared, so only ratios measured
+# in the same run mean anything. Never fails on a figure, only on a broken run.
+#
+#   bench/link-bench.sh [BIN_DIR]     RUNS=5 runs a host and a mode
+set -euo pipefail
+
+bin=${1:-build-bench/bin}
+runs=${RUNS:-5}
+baud=115200
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# Neither host may read or write the user's own settings or port map.
+export XDG_CONFIG_HOME=$work/config
+config=$bin/config.txt
+image=$work/image.hex
+
+# 32768 random program bytes as Intel HEX, from a fixed seed.
+make_image() {
+  python3 - "$image" <<'EOF'
+import random, sys
+data = random.Random(20240601).randbytes(32768)
+with open(sys.argv[1], "w") as out:
+    for at in range(0, len(data), 16):
+        record = [16, at >> 8, at & 0xFF, 0, *data[at:at + 16]]
+        record.append(-sum(record) & 0xFF)
+        out.write(":" + "".join("%02X" % b for b in record) + "\n")
+    out.write(":00000001FF\n")
+EOF
+}
+
+# Starts a fresh simulator (extra flags: "$@") and sets sim_pid and device.
+start_sim() {
+  "$bin/zentrel-sim" --config "$config" --signal-interval 0 --once "$@" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  device=""
+  for _ in $(seq 200); do
+    device=$(awk '/^device /{print $2; exit}' "$work/sim.out")
+    [ -n "$device" ] && return
+    sleep 0.02
+  done
+  echo "zentrel-sim printed no device:" >&2
+  cat "$work/sim.out" >&2
+  exit 1
+}
+
+# Runs one host against $device; prints the seconds it reports for the frame.
+run_host() {
+  local host=$1 out=$work/host.out
+  if [ "$host" = reference_loop ]; then
+    "$bin/reference_loop" "$device" "$image" --config "$config" >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
+    awk '/^bytes /{print $4}' "$out"
+  else
+    "$bin/zentrel-cli" download "$image" --device "$device" --config "$config" --baud "$baud" \
+      --no-progress >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
+    sed -n 's/^[0-9]* bytes in \([0-9.]*\) s (.*/\1/p' "$out"
+  fi
+}
+
+# One run: fresh simulator, one host. Appends "host_s sim_s" to $work/<mode>-<host>.
+run_once() {
+  local mode=$1 host=$2
+  shift 2
+  start_sim "$@"
+  local host_s sim_s
+  host_s=$(run_host "$host")
+  wait "$sim_pid" || { cat "$work/sim.out" >&2; exit 1; }
+  sim_pid=""
+  sim_s=$(sed -n 's/^transfer complete: \([0-9]*\) bytes in \([0-9.]*\) s.*/\2/p' "$work/sim.out")
+  frame_bytes=$(sed -n 's/^transfer complete: \([0-9]*\) bytes.*/\1/p' "$work/sim.out")
+  echo "$host_s $sim_s" >>"$work/$mode-$host"
+}
+
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+column_median() { awk -v c="$2" '{print $c}' "$work/$1" | median; }
+
+report_host() {
+  local mode=$1 host=$2 host_s sim_s
+  host_s=$(column_median "$mode-$host" 1)
+  sim_s=$(column_median "$mode-$host" 2)
+  awk -v h="$host" -v s="$host_s" -v d="$sim_s" -v n="$frame_bytes" 'BEGIN {
+    printf "  %-15s %8.3f s %9.0f bytes/s %7.1f us/byte   (simulator: %.3f s)\n", h, s, n / s, s * 1e6 / n, d }'
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+make_image
+echo "== link benchmark: $runs runs a host and a mode, hosts alternating"
+for _ in $(seq "$runs"); do
+  for host in reference_loop zentrel-cli; do
+    run_once fast "$host"
+    run_once paced "$host" --baud "$baud"
+  done
+done
+
+echo "(a) simulator echoing at once, $frame_bytes frame bytes, medians:"
+report_host fast reference_loop
+report_host fast zentrel-cli
+echo "  zentrel-cli rate / reference rate: $(ratio "$(column_median fast-reference_loop 1)" \
+  "$(column_median fast-zentrel-cli 1)")  (goal: 0.60 or more)"
+
+echo "(b) simulator paced at $baud baud, medians:"
+awk -v n="$frame_bytes" -v b="$baud" 'BEGIN {
+  printf "  line limit      %8.3f s %9.0f bytes/s %7.1f us/byte   (two 10-bit byte times a byte)\n",
+         n * 20 / b, b / 20, 20e6 / b }'
+report_host paced reference_loop
+report_host paced zentrel-cli
+echo "  zentrel-cli time / reference time: $(ratio "$(column_median paced-zentrel-cli 1)" \
+  "$(column_median paced-reference_loop 1)")  (goal: 1.10 or less)"
