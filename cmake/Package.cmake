@@ -1,0 +1,36 @@
+# Debian package: `cpack -G DEB` in a build configured by scripts/build-deb.sh.
+
+set(CPACK_PACKAGE_NAME quorvel-zentrel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Quorvel Zentrel developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download firmware to PIC18 chips through their serial bootloader")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Quorvel Zentrel loads an Intel HEX file, checks every record against the
+device's address areas, and sends the program byte by byte to the serial
+bootloader already on a PIC18 chip, checking each echo. It has a desktop
+window (zentrel), a command-line tool for scripts and production benches
+(zentrel-cli) and a simulated bootloader on a pseudo-terminal (zentrel-sim).
+Device templates for common PIC18 parts are in /usr/share/quorvel-zentrel/devices.")
+set(CPACK_PACKAGE_CONTACT "Quorvel Zentrel maintainers <maintainers@quorvel-zentrel.invalid>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# config.txt may go to /etc (an absolute destination), so stage through DESTDIR.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library packages come from the programs' links; Qt loads its platform
+# plugin at run time, which no link shows.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+
+# The user's device description must survive upgrades.
+if(ZENTREL_CONFIG_DIR)
+  set(_zentrel_conffiles ${CMAKE_BINARY_DIR}/debian/conffiles)
+  file(WRITE ${_zentrel_conffiles} "${ZENTREL_CONFIG_DIR}/config.txt\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_zentrel_conffiles})
+endif()
+
+include(CPack)
