@@ -53,6 +53,7 @@ TEST_F(WindowTest, ControlsHaveTheirNamesPlacesAndColours) {
     EXPECT_EQ(label->frameShadow(), QFrame::Plain) << c.name;
     EXPECT_EQ(label->lineWidth(), 1) << c.name;
     EXPECT_EQ(label->alignment(), Qt::AlignCenter) << c.name;
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << c.name;  // file names are not markup
     EXPECT_TRUE(label->text().isEmpty()) << c.name;
   }
   struct ButtonCase {

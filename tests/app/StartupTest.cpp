@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
 #include <filesystem>
 
@@ -45,15 +46,22 @@ class SingleCopyTest : public ::testing::Test {
     }
   }
 
-  QProcess& Start() {
+  QProcess& Start(const std::string& runtimeDir = "") {
     copies.push_back(std::make_unique<QProcess>());
     QProcess& copy = *copies.back();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    if (!runtimeDir.empty()) env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir));
     copy.setProcessEnvironment(env);
     copy.start(QString::fromStdString(BinPath("zentrel")), {});
     EXPECT_TRUE(copy.waitForStarted(10000));
     return copy;
+  }
+
+  // The load sequence has run when the port number has been stored.
+  bool Loaded() const {
+    return QSettings(QString::fromStdString(dirs.settingsFile()), QSettings::IniFormat)
+        .contains("Serial Port Number");
   }
 
   // The lock names the process that holds it on its first line.
@@ -84,4 +92,12 @@ TEST_F(SingleCopyTest, SecondCopyEndsSilentlyAndAStaleLockDoesNotBlock) {
   QProcess& third = Start();
   EXPECT_TRUE(QTest::qWaitFor([&] { return HoldsLock(third); }, 60000));
   EXPECT_EQ(third.state(), QProcess::Running);
+}
+
+TEST_F(SingleCopyTest, LockThatCannotBeWrittenDoesNotKeepTheProgramFromStarting) {
+  // A plain file where the folder should be: the lock cannot be made there.
+  dirs.dir().write("not-a-folder", "");
+  QProcess& copy = Start(dirs.dir().file("not-a-folder"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
+  EXPECT_EQ(copy.state(), QProcess::Running);
 }
