@@ -42,6 +42,27 @@ QString Text(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+QLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, uint32_t bgr) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  label->setFrameStyle(QFrame::Box | QFrame::Plain);
+  label->setLineWidth(1);
+  label->setAlignment(Qt::AlignCenter);
+  // File names and port details are shown as they are, never as markup.
+  label->setTextFormat(Qt::PlainText);
+  SetBackColour(label, bgr);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  button->setAutoDefault(false);
+  return button;
+}
+
 constexpr int kClientWidthTwips = 5445;
 constexpr int kClientHeightTwips = 1980;
 constexpr uint32_t kFormColour = 0xCAE6D7;
@@ -71,29 +92,6 @@ Form1::~Form1() {
   line_.onReceive = nullptr;
   line_.onFailure = nullptr;
 }
-
-namespace {
-QLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry, uint32_t bgr) {
-  auto* label = new QLabel(parent);
-  label->setObjectName(name);
-  label->setGeometry(geometry);
-  label->setFrameStyle(QFrame::Box | QFrame::Plain);
-  label->setLineWidth(1);
-  label->setAlignment(Qt::AlignCenter);
-  // File names and port details are shown as they are, never as markup.
-  label->setTextFormat(Qt::PlainText);
-  SetBackColour(label, bgr);
-  return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  button->setGeometry(geometry);
-  button->setAutoDefault(false);
-  return button;
-}
-}  // namespace
 
 void Form1::BuildControls() {
   auto* client = new QWidget(this);
