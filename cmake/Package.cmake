@@ -10,11 +10,13 @@ device's address areas, and sends the program byte by byte to the serial
 bootloader already on a PIC18 chip, checking each echo. It has a desktop
 window (zentrel), a command-line tool for scripts and production benches
 (zentrel-cli) and a simulated bootloader on a pseudo-terminal (zentrel-sim).
-Device templates for common PIC18 parts are in /usr/share/quorvel-zentrel/devices.")
+Device templates for common PIC18 parts are in
+/usr/share/quorvel-zentrel/devices.")
 set(CPACK_PACKAGE_CONTACT "Quorvel Zentrel maintainers <maintainers@quorvel-zentrel.invalid>")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # config.txt may go to /etc (an absolute destination), so stage through DESTDIR.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-intelhex srecord gputils socat
   xvfb xauth x11-utils x11-apps imagemagick
-  desktop-file-utils dpkg-dev file
+  desktop-file-utils dpkg-dev file groff-base
 )
 
 missing=()
