@@ -24,16 +24,23 @@ class SimWindowTest : public ::testing::Test {
 
   // Starts the simulator and waits until it has registered its port.
   void StartSim(const QStringList& faults) {
-    QStringList args{"--as-port", "2", "--once", "--config", QString::fromStdString(SourcePath("samples/config.txt")),
-                     "--expect", QString::fromStdString(kSample)};
+    QStringList args{"--as-port",
+                     "2",
+                     "--once",
+                     "--config",
+                     QString::fromStdString(SourcePath("samples/config.txt")),
+                     "--expect",
+                     QString::fromStdString(kSample)};
     sim.start(QString::fromStdString(BinPath("zentrel-sim")), args + faults);
     ASSERT_TRUE(sim.waitForStarted(10000));
     ASSERT_TRUE(RunEventsUntil([&] {
       sim.waitForReadyRead(10);
       simOutput += sim.readAllStandardOutput().toStdString();
-      return simOutput.find("port COM2") != std::string::npos || sim.state() == QProcess::NotRunning;
+      return simOutput.find("port COM2") != std::string::npos ||
+             sim.state() == QProcess::NotRunning;
     }));
-    ASSERT_NE(simOutput.find("port COM2"), std::string::npos) << simOutput << sim.readAllStandardError().toStdString();
+    ASSERT_NE(simOutput.find("port COM2"), std::string::npos)
+        << simOutput << sim.readAllStandardError().toStdString();
   }
 
   // Loads the window, waits for the bootloader, opens the sample, presses download.
@@ -81,8 +88,9 @@ TEST_F(SimWindowTest, WrongEchoNamesTheByteAndWaitsAgain) {
   const std::string n = std::to_string(state.FrameLength);
   ASSERT_GE(window.statuses.size(), 3u);
   const std::vector<std::string> tail(window.statuses.end() - 3, window.statuses.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"Downloaded byte 7/" + n, "ERROR downloading byte 7/" + n,
-                                            "Waiting for signal from bootloader..."}));
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{"Downloaded byte 7/" + n, "ERROR downloading byte 7/" + n,
+                                      "Waiting for signal from bootloader..."}));
   EXPECT_EQ(window.statuses.size(), 9u);
   EXPECT_EQ(state.FrameIndex, 7);
 }
