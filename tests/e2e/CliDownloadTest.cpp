@@ -6,7 +6,9 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "common/TestSupport.h"
 #include "e2e/EndToEnd.h"
@@ -135,6 +137,38 @@ TEST_F(CliDownload, RefusedFrameSendsNothing) {
                                                  QString::fromStdString(dir.file("bad.txt")), "--device",
                                                  "/nonexistent", "--no-progress"});
   EXPECT_EQ(cli.exitCode, 3) << cli.err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliDownload, SeveralBoardsAtOnceFailAlone) {
+  const std::string file = WriteImage("image.hex", std::string(3000, '\x5A'));
+  std::vector<std::unique_ptr<SimulatedBoard>> sims;
+  QStringList args{"download", QString::fromStdString(file), "--config", config, "--no-progress"};
+  for (int board = 0; board < 4; ++board) {
+    QStringList options{"--once", "--config", config, "--expect", QString::fromStdString(file)};
+    if (board == 2) options << "--corrupt-echo" << "1500";
+    sims.push_back(std::make_unique<SimulatedBoard>(options));
+    args << "--device" << QString::fromStdString(sims.back()->device());
+  }
+  ProcessResult cli = RunProgram("zentrel-cli", args);
+  EXPECT_EQ(cli.exitCode, 1) << cli.err;
+  // One row a board, in the order given; only the third failed.
+  for (int board = 0; board < 4; ++board) {
+    const std::string device = sims[static_cast<size_t>(board)]->device();
+    const size_t row = cli.out.find(device);
+    ASSERT_NE(row, std::string::npos) << cli.out;
+    const std::string line = cli.out.substr(row, cli.out.find('\n', row) - row);
+    EXPECT_NE(line.find(board == 2 ? "ERROR downloading byte 1500/3020" : "Download completed!"), std::string::npos)
+        << line;
+  }
+  for (int board = 0; board < 4; ++board) {
+    if (board == 2) continue;
+    ProcessResult sim = sims[static_cast<size_t>(board)]->Finish();
+    EXPECT_EQ(sim.exitCode, 0) << sim.out;
+  }
 }
 
 }  // namespace
