@@ -1,11 +1,14 @@
 #include "link/QtSerialLine.h"
 
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QThread>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <utility>
@@ -193,6 +196,7 @@ void QtSerialLine::AskForLowLatency() {
 }
 
 void QtSerialLine::Close() {
+  received_.clear();
   if (closing_ || !port_.isOpen()) return;
   closing_ = true;
   port_.close();
@@ -210,17 +214,39 @@ void QtSerialLine::WriteByte(uint8_t value) {
 
 std::string QtSerialLine::ReadAll() {
   if (!port_.isOpen()) return "";
-  const QByteArray bytes = port_.readAll();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+  std::string bytes = received_;
+  received_.clear();
+  if (port_.bytesAvailable() > 0) {
+    const QByteArray later = port_.readAll();
+    bytes.append(later.constData(), static_cast<size_t>(later.size()));
+  }
+  return bytes;
 }
 
 bool QtSerialLine::WaitForInput(int milliseconds) {
   if (!port_.isOpen()) return false;
-  if (port_.bytesAvailable() > 0) {
-    if (onReceive) onReceive();
+  if (received_.empty() && port_.bytesAvailable() == 0 && !ReadFromDevice(milliseconds)) return false;
+  if (onReceive) onReceive();
+  return true;
+}
+
+// Reads the device itself rather than through QSerialPort's wait, which
+// polls again and copies through its buffers: the download's per-byte path.
+// False when nothing came in time or the line has gone.
+bool QtSerialLine::ReadFromDevice(int milliseconds) {
+  const int fd = Handle();
+  pollfd entry{fd, POLLIN, 0};
+  if (milliseconds != 0 && poll(&entry, 1, milliseconds) <= 0) return false;
+  char chunk[4096];
+  const ssize_t count = read(fd, chunk, sizeof chunk);
+  if (count > 0) {
+    received_.append(chunk, static_cast<size_t>(count));
     return true;
   }
-  return port_.waitForReadyRead(milliseconds);
+  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return false;
+  // A hung-up terminal reads as end of file.
+  LineGone(count == 0 ? "the device has gone" : "read error (" + std::string(std::strerror(errno)) + ")");
+  return false;
 }
 
 bool QtSerialLine::PulseResetLine(const std::string& which, std::string& error) {
@@ -253,9 +279,12 @@ void QtSerialLine::HandleError(QSerialPort::SerialPortError error) {
       error != QSerialPort::ResourceError) {
     return;
   }
+  LineGone(FailureKind(error) + " (" + port_.errorString().toStdString() + ")");
+}
+
+void QtSerialLine::LineGone(const std::string& what) {
   if (closing_ || !port_.isOpen()) return;
-  const std::string why =
-      device_ + ": " + FailureKind(error) + " (" + port_.errorString().toStdString() + ")";
+  const std::string why = device_ + ": " + what;
   Close();
   if (onFailure) onFailure(why);
 }

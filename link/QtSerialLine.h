@@ -23,7 +23,8 @@ class QtSerialLine : public QObject, public SerialLine {
   std::string DevicePath() const override { return device_; }
 
   // Blocks until bytes arrive (and onReceive has run) or the time is up;
-  // for hosts that run their own loop. False on time-out or failure.
+  // for hosts that run their own loop. False on time-out or failure. With 0
+  // it only tries a read, so a host that has polled Handle() polls once.
   bool WaitForInput(int milliseconds);
   // Pulses DTR or RTS ("dtr"/"rts") to reset the board; false if the line refuses.
   bool PulseResetLine(const std::string& which, std::string& error);
@@ -33,6 +34,8 @@ class QtSerialLine : public QObject, public SerialLine {
 
  private:
   void HandleError(QSerialPort::SerialPortError error);
+  bool ReadFromDevice(int milliseconds);
+  void LineGone(const std::string& what);
   std::string OpenFailure(const std::string& devicePath) const;
   void AskForLowLatency();
 
@@ -41,5 +44,8 @@ class QtSerialLine : public QObject, public SerialLine {
   // Set while the port closes: a close that fails to restore the settings of
   // a vanished device reports an error, which must not close it again.
   bool closing_ = false;
+  // Bytes that WaitForInput read from the device itself, older than any that
+  // QSerialPort reads later; reused, so a byte costs no allocation.
+  std::string received_;
   QSerialPort port_;
 };

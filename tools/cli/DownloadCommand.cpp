@@ -190,20 +190,26 @@ ProgressLine Board::Progress(qint64 now) const {
   return line;
 }
 
-// Waits for any board's line, or the nearest deadline or redraw.
-void PollOnce(std::vector<std::unique_ptr<Board>>& boards, qint64 now) {
+// The lines to wait on; kept from round to round, so that a byte allocates nothing.
+struct PollSet {
   std::vector<pollfd> fds;
   std::vector<Board*> owners;
+};
+
+// Waits for any board's line, or the nearest deadline or redraw.
+void PollOnce(std::vector<std::unique_ptr<Board>>& boards, qint64 now, PollSet& set) {
+  set.fds.clear();
+  set.owners.clear();
   qint64 wait = kRedrawMs;
   for (auto& board : boards) {
     if (!board->Active()) continue;
-    fds.push_back(pollfd{board->Handle(), POLLIN, 0});
-    owners.push_back(board.get());
+    set.fds.push_back(pollfd{board->Handle(), POLLIN, 0});
+    set.owners.push_back(board.get());
     wait = std::min(wait, std::max<qint64>(0, board->Deadline() - now));
   }
-  if (poll(fds.data(), fds.size(), static_cast<int>(wait)) <= 0) return;
-  for (size_t i = 0; i < fds.size(); ++i) {
-    if (fds[i].revents != 0) owners[i]->Service();
+  if (poll(set.fds.data(), set.fds.size(), static_cast<int>(wait)) <= 0) return;
+  for (size_t i = 0; i < set.fds.size(); ++i) {
+    if (set.fds[i].revents != 0) set.owners[i]->Service();
   }
 }
 
@@ -218,8 +224,9 @@ int RunBoards(std::vector<std::unique_ptr<Board>>& boards, const Timeouts& timeo
     return false;
   };
   qint64 nextDraw = 0;
+  PollSet set;
   while (anyActive()) {
-    PollOnce(boards, clock.elapsed());
+    PollOnce(boards, clock.elapsed(), set);
     const qint64 now = clock.elapsed();
     for (auto& board : boards) board->CheckDeadline(now);
     if (now >= nextDraw) {
