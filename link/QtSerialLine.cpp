@@ -102,6 +102,13 @@ bool ApplySettings(QSerialPort& port, const LineSettings& s) {
          port.setStopBits(s.stopBits) && port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
+// A raw line reads 0 bytes both when nothing waits and when the device has
+// hung up; only poll tells the two apart.
+bool HungUp(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::string FailureKind(QSerialPort::SerialPortError error) {
   switch (error) {
     case QSerialPort::ReadError:
@@ -243,9 +250,11 @@ bool QtSerialLine::ReadFromDevice(int milliseconds) {
     received_.append(chunk, static_cast<size_t>(count));
     return true;
   }
-  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return false;
-  // A hung-up terminal reads as end of file.
-  LineGone(count == 0 ? "the device has gone" : "read error (" + std::string(std::strerror(errno)) + ")");
+  if (count < 0 && errno != EAGAIN && errno != EINTR) {
+    LineGone("read error (" + std::string(std::strerror(errno)) + ")");
+  } else if (count == 0 && HungUp(fd)) {
+    LineGone("the device has gone");
+  }
   return false;
 }
 

@@ -179,6 +179,23 @@ TEST_F(SerialLineTest, BytesAlreadyWaitingCountAsInput) {
   EXPECT_EQ(line.ReadAll(), "\x55");
 }
 
+// A host loop's reads and the event loop's reads share one stream, in order.
+TEST_F(SerialLineTest, BytesReadByAWaitComeBeforeBytesTheEventLoopReads) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  EXPECT_FALSE(line.WaitForInput(0));
+  EXPECT_TRUE(line.IsOpen());  // nothing waiting is not a hang-up
+  pty.Send("A");
+  ASSERT_TRUE(line.WaitForInput(2000));  // read; left unread by the host
+  pty.Send("B");
+  QTest::qWait(200);
+  EXPECT_EQ(line.ReadAll(), "AB");
+  pty.Send("C");
+  ASSERT_TRUE(line.WaitForInput(2000));
+  line.Close();
+  EXPECT_EQ(line.ReadAll(), "");  // a closed line drops what it held
+}
+
 TEST_F(SerialLineTest, AResetPulseRefusedByThePtyLeavesTheLineWorking) {
   std::string error;
   EXPECT_FALSE(line.PulseResetLine("dtr", error));
