@@ -4,7 +4,8 @@
 # started afresh for every run, the two hosts taking turns.
 #   (a) the simulator echoes at once: the hosts' own cost per byte shows;
 #   (b) the simulator paces every byte as a 115200-baud line: the line's
-#       limit shows, and how close each host comes to it.
+#       limit shows, and how close each host comes to it; the window's own
+#       download joins here, offscreen and under Xvfb.
 # Prints medians and ratios; the machine is shared, so only ratios measured
 # in the same run mean anything. Never fails on a figure, only on a broken run.
 #
@@ -26,23 +27,9 @@ export XDG_CONFIG_HOME=$work/config
 config=$bin/config.txt
 image=$work/image.hex
 
-# 32768 random program bytes as Intel HEX, from a fixed seed.
-make_image() {
-  python3 - "$image" <<'EOF'
-import random, sys
-data = random.Random(20240601).randbytes(32768)
-with open(sys.argv[1], "w") as out:
-    for at in range(0, len(data), 16):
-        record = [16, at >> 8, at & 0xFF, 0, *data[at:at + 16]]
-        record.append(-sum(record) & 0xFF)
-        out.write(":" + "".join("%02X" % b for b in record) + "\n")
-    out.write(":00000001FF\n")
-EOF
-}
-
 # Starts a fresh simulator (extra flags: "$@") and sets sim_pid and device.
 start_sim() {
-  "$bin/zentrel-sim" --config "$config" --signal-interval 0 --once "$@" >"$work/sim.out" 2>&1 &
+  "$bin/zentrel-sim" --config "$config" --signal-interval 0 --once --as-port 2 "$@" >"$work/sim.out" 2>&1 &
   sim_pid=$!
   device=""
   for _ in $(seq 200); do
@@ -60,6 +47,12 @@ run_host() {
   local host=$1 out=$work/host.out
   if [ "$host" = reference_loop ]; then
     "$bin/reference_loop" "$device" "$image" --config "$config" >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
+    awk '/^bytes /{print $4}' "$out"
+  elif [ "$host" = window-offscreen ] || [ "$host" = window-xvfb ]; then
+    # The window opens COM2 from its settings, which the simulator registered.
+    local run=(env QT_QPA_PLATFORM=offscreen)
+    [ "$host" = window-xvfb ] && run=(env -u QT_QPA_PLATFORM xvfb-run -a)
+    "${run[@]}" "$bin/window_download" "$image" >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
     awk '/^bytes /{print $4}' "$out"
   else
     "$bin/zentrel-cli" download "$image" --device "$device" --config "$config" --baud "$baud" \
@@ -95,11 +88,14 @@ report_host() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-make_image
+python3 "$(dirname "$0")/make-image.py" "$image" 32768 20240601
 echo "== link benchmark: $runs runs a host and a mode, hosts alternating"
 for _ in $(seq "$runs"); do
   for host in reference_loop zentrel-cli; do
     run_once fast "$host"
+    run_once paced "$host" --baud "$baud"
+  done
+  for host in window-offscreen window-xvfb; do
     run_once paced "$host" --baud "$baud"
   done
 done
@@ -114,7 +110,8 @@ echo "(b) simulator paced at $baud baud, medians:"
 awk -v n="$frame_bytes" -v b="$baud" 'BEGIN {
   printf "  line limit      %8.3f s %9.0f bytes/s %7.1f us/byte   (two 10-bit byte times a byte)\n",
          n * 20 / b, b / 20, 20e6 / b }'
-report_host paced reference_loop
-report_host paced zentrel-cli
-echo "  zentrel-cli time / reference time: $(ratio "$(column_median paced-zentrel-cli 1)" \
-  "$(column_median paced-reference_loop 1)")  (goal: 1.10 or less)"
+for host in reference_loop zentrel-cli window-offscreen window-xvfb; do report_host paced "$host"; done
+reference=$(column_median paced-reference_loop 1)
+echo "  zentrel-cli time / reference time: $(ratio "$(column_median paced-zentrel-cli 1)" "$reference")  (goal: 1.10 or less)"
+echo "  window time / reference time: offscreen $(ratio "$(column_median paced-window-offscreen 1)" "$reference")," \
+  "Xvfb $(ratio "$(column_median paced-window-xvfb 1)" "$reference")  (goal under Xvfb: 1.25 or less)"

@@ -16,6 +16,8 @@ for name in "${benchmarks[@]}"; do
 done
 
 # The link benchmark drives the built programs from a script.
-cmake --build build-bench -j 2 --target zentrel-cli zentrel-sim reference_loop
+cmake --build build-bench -j 2 --target zentrel-cli zentrel-sim reference_loop window_download
 echo "== link-bench"
 bash bench/link-bench.sh build-bench/bin
+echo "== boards-bench"
+bash bench/boards-bench.sh build-bench/bin

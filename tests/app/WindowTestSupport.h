@@ -17,25 +17,11 @@
 #include "app/Form1.h"
 #include "common/TestSupport.h"
 #include "tests/app/FakeSerialLine.h"
+#include "tests/app/ScriptedWindow.h"
 
 inline constexpr const char* kDemoConfig =
     "model:demo1\r\nflash:32768\r\neeprom:256\r\neraseblock:64\r\nprogramblock:8\r\n"
     "bootloader:007D00\r\n";
-
-// Runs the event loop until done() holds; false if it never does. Unlike
-// QTest::qWaitFor it does not sleep between rounds, which would pace a
-// byte-by-byte transfer.
-inline bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs = 120000) {
-  QElapsedTimer guard;
-  guard.start();
-  QTimer wake;  // the wait below returns at least this often
-  wake.start(10);
-  while (!done()) {
-    if (guard.hasExpired(timeoutMs)) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
 
 // The texts of label_status for a whole transfer of n bytes.
 inline std::vector<std::string> CompletedTransferTexts(int n) {

@@ -1,0 +1,16 @@
+#!/usr/bin/env python3
+"""Writes SIZE random program bytes from address 0 as Intel HEX, 16 bytes a
+record, from a fixed seed, so that every run of a benchmark sends the same.
+   make-image.py OUT.hex SIZE SEED"""
+import random
+import sys
+
+out_path, size, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+data = random.Random(seed).randbytes(size)
+with open(out_path, "w") as out:
+    for at in range(0, len(data), 16):
+        chunk = data[at:at + 16]
+        record = [len(chunk), (at >> 8) & 0xFF, at & 0xFF, 0, *chunk]
+        record.append(-sum(record) & 0xFF)
+        out.write(":" + "".join("%02X" % b for b in record) + "\n")
+    out.write(":00000001FF\n")
