@@ -15,10 +15,14 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exit 1
 fi
 
-log=$(mktemp)
+# A settings folder of its own: the demo always finds the simulator as COM2
+# and leaves the user's own settings and port map alone.
+export XDG_CONFIG_HOME
+XDG_CONFIG_HOME=$(mktemp -d)
+log=$XDG_CONFIG_HOME/sim.log
 "$BUILD/bin/zentrel-sim" --as-port 2 --config samples/config.txt >"$log" 2>&1 &
 sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$log"' EXIT
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$XDG_CONFIG_HOME"' EXIT
 trap 'exit 143' INT TERM HUP  # the simulator's port link is removed on the way out
 for _ in $(seq 100); do
   grep -q "port COM2" "$log" && break
