@@ -124,9 +124,7 @@ std::string FailureKind(QSerialPort::SerialPortError error) {
 
 QtSerialLine::QtSerialLine(std::string portMapDir, QObject* parent)
     : QObject(parent), mapDir_(std::move(portMapDir)) {
-  connect(&port_, &QSerialPort::readyRead, this, [this] {
-    if (onReceive) onReceive();
-  });
+  connect(&port_, &QSerialPort::readyRead, this, &QtSerialLine::RaiseReceive);
   connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialLine::HandleError);
 }
 
@@ -219,7 +217,20 @@ void QtSerialLine::WriteByte(uint8_t value) {
   if (port_.isOpen()) port_.flush();
 }
 
+// QSerialPort stays silent about bytes it takes in while a readyRead handler
+// is still running (the window's handler pumps events); once the handler has
+// returned, raise the event again for them, as a later arrival would.
+void QtSerialLine::RaiseReceive() {
+  if (!onReceive) return;
+  readSinceRaise_ = false;
+  onReceive();
+  if (readSinceRaise_ && port_.isOpen() && port_.bytesAvailable() > 0) {
+    QMetaObject::invokeMethod(this, &QtSerialLine::RaiseReceive, Qt::QueuedConnection);
+  }
+}
+
 std::string QtSerialLine::ReadAll() {
+  readSinceRaise_ = true;
   if (!port_.isOpen()) return "";
   std::string bytes = received_;
   received_.clear();

@@ -33,6 +33,7 @@ class QtSerialLine : public QObject, public SerialLine {
   int Handle() const { return port_.isOpen() ? static_cast<int>(port_.handle()) : -1; }
 
  private:
+  void RaiseReceive();
   void HandleError(QSerialPort::SerialPortError error);
   bool ReadFromDevice(int milliseconds);
   void LineGone(const std::string& what);
@@ -44,6 +45,9 @@ class QtSerialLine : public QObject, public SerialLine {
   // Set while the port closes: a close that fails to restore the settings of
   // a vanished device reports an error, which must not close it again.
   bool closing_ = false;
+  // Set by ReadAll: a receive handler that read nothing is not raised again
+  // for the bytes it left.
+  bool readSinceRaise_ = false;
   // Bytes that WaitForInput read from the device itself, older than any that
   // QSerialPort reads later; reused, so a byte costs no allocation.
   std::string received_;

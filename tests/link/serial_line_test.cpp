@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTest>
+#include <vector>
 
 #include "common/TestSupport.h"
 #include "link/QtSerialLine.h"
@@ -216,6 +219,25 @@ TEST_F(SerialLineTest, AResetPulseRefusedByThePtyLeavesTheLineWorking) {
   ASSERT_TRUE(line.IsOpen());
   line.WriteByte(0x11);
   EXPECT_EQ(pty.Receive(1), "\x11");
+}
+
+// The window's handler pumps events; what arrives meanwhile must still
+// raise a receive once it has returned, or a last byte would wait forever.
+TEST_F(SerialLineTest, BytesThatArriveWhileTheHandlerPumpsAreReceivedLater) {
+  std::string error;
+  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  std::vector<std::string> reads;
+  line.onReceive = [&] {
+    reads.push_back(line.ReadAll());
+    if (reads.size() != 1) return;
+    pty.Send("B");
+    QElapsedTimer pumping;
+    pumping.start();
+    while (pumping.elapsed() < 200) QCoreApplication::processEvents();
+  };
+  pty.Send("A");
+  QTest::qWait(500);
+  EXPECT_EQ(reads, (std::vector<std::string>{"A", "B"}));
 }
 
 }  // namespace
