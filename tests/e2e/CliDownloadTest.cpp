@@ -52,6 +52,8 @@ class CliDownload : public ::testing::Test {
     EXPECT_EQ(sim.exitCode, 0) << sim.out << sim.err;
   }
 
+  // The CLI reads and writes back the stored baud rate: never the user's.
+  ScopedUserDirs userDirs;
   TempDir dir;
   QString config;
 };
