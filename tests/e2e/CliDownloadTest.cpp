@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <QProcess>
 #include <memory>
 #include <random>
 #include <vector>
@@ -130,6 +131,29 @@ TEST_F(CliDownload, NoSignalTimesOut) {
   close(master);
   EXPECT_EQ(cli.exitCode, 1);
   EXPECT_NE(cli.err.find("no signal from the bootloader"), std::string::npos) << cli.err;
+}
+
+TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  QProcess cli;
+  cli.start(QString::fromStdString(BinPath("zentrel-cli")),
+            {"download", QString::fromStdString(file), "--config", config, "--device", name,
+             "--signal-timeout", "2147483647", "--echo-timeout", "300", "--no-progress"});
+  // Once the port is open, signal and then stay silent: the CLI must still be
+  // waiting for the signal and then time out on the first echo.
+  cli.setReadChannel(QProcess::StandardError);
+  QByteArray said;
+  while (!said.contains(" ready,") && cli.waitForReadyRead(10000)) said += cli.readAllStandardError();
+  ASSERT_EQ(write(master, "\x55", 1), 1);
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const std::string err = cli.readAllStandardError().toStdString();
+  close(slave);
+  close(master);
+  EXPECT_EQ(cli.exitCode(), 1);
+  EXPECT_NE(err.find("no echo of byte 1/"), std::string::npos) << err;
 }
 
 TEST_F(CliDownload, RefusedFrameSendsNothing) {

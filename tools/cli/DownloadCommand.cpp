@@ -26,9 +26,10 @@ namespace {
 constexpr int kExitRefused = 3;
 constexpr int kRedrawMs = 100;
 
+// 64 bits: a time-out in seconds times 1000 may not fit an int.
 struct Timeouts {
-  int signalMs = 30000;
-  int echoMs = 1000;
+  qint64 signalMs = 30000;
+  qint64 echoMs = 1000;
 };
 
 // One board: its own copy of the loaded state, its line, and its outcome.
@@ -329,5 +330,5 @@ int RunDownload(const QStringList& args) {
     }
   }
   ProgressDisplay display(isatty(STDERR_FILENO) != 0 && !parser.isSet("no-progress"));
-  return RunBoards(boards, Timeouts{*signalSeconds * 1000, *echoMs}, display);
+  return RunBoards(boards, Timeouts{qint64{*signalSeconds} * 1000, *echoMs}, display);
 }
