@@ -102,7 +102,7 @@ TEST_F(CliDownload, FaultsOnTheLineEndWithAClearMessage) {
   const Case cases[] = {
       {{"--stop-echo", "300"}, "no echo of byte 300/1036"},
       {{"--restart-at", "300"}, "ERROR downloading byte 300/1036"},
-      {{"--close-at", "300"}, "the serial line failed"},
+      {{"--close-at", "300"}, "ERROR downloading byte 300/1036: the serial line failed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

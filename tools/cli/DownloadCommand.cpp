@@ -72,6 +72,11 @@ class Board : public LinkHost {
   std::string Where() const {
     return name_ == line_.DevicePath() ? name_ : name_ + " (" + line_.DevicePath() + ")";
   }
+  // "ERROR downloading byte k/n": the byte in flight when a transfer failed.
+  std::string FailingByte() const {
+    return "ERROR downloading byte " + std::to_string(state_.FrameIndex) + "/" +
+           std::to_string(state_.FrameLength);
+  }
 
   AppState state_;
   QtSerialLine line_;
@@ -125,11 +130,10 @@ void Board::Receive() {
   if (completed_) {
     Finish(kExitSuccess, std::string(kCompletedText));
   } else if (echoFailed_) {
-    const int32_t k = state_.FrameIndex;
-    char detail[96];
-    std::snprintf(detail, sizeof detail, "ERROR downloading byte %d/%d: sent 0x%02X, echo 0x%02X", k,
-                  state_.FrameLength, state_.DownloadFrame[static_cast<size_t>(k)], state_.ReceivedByte);
-    Finish(kExitFailure, detail);
+    char detail[32];
+    std::snprintf(detail, sizeof detail, ": sent 0x%02X, echo 0x%02X",
+                  state_.DownloadFrame[static_cast<size_t>(state_.FrameIndex)], state_.ReceivedByte);
+    Finish(kExitFailure, FailingByte() + detail);
   } else if (state_.FrameIndex != lastIndex_) {
     lastIndex_ = state_.FrameIndex;
     deadline_ = clock_->elapsed() + timeouts_.echoMs;
@@ -166,7 +170,9 @@ void Board::CheckDeadline(qint64 now) {
 
 void Board::LineFailed(const std::string& why) {
   OnLinkLost(state_, *this);
-  if (phase_ != Phase::Done) Finish(kExitFailure, "the serial line failed: " + why);
+  if (phase_ == Phase::Done) return;
+  const std::string failure = "the serial line failed: " + why;
+  Finish(kExitFailure, phase_ == Phase::Transferring ? FailingByte() + ": " + failure : failure);
 }
 
 void Board::Finish(int exitCode, std::string outcome) {
