@@ -143,6 +143,8 @@ void Board::Receive() {
 void Board::BeginTransfer() {
   PrintLine(stderr, std::string(kReadyText) + " " + Where());
   StartDownload(state_, *this, dialogs_);
+  // A line that failed on the first byte has reported that already.
+  if (phase_ == Phase::Done) return;
   if (!state_.TransferInProgress) {
     std::string why;
     for (const std::string& text : dialogs_.held) why += text;
