@@ -1,8 +1,11 @@
 // The device model, the check against a HEX file and the dump, without a line.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/TestSupport.h"
 #include "sim/SimFrames.h"
+#include "tools/sim/DeviceLink.h"
 #include "tools/sim/SimDevice.h"
 #include "tools/sim/SimOptions.h"
 #include "tools/sim/SimReport.h"
@@ -238,6 +241,42 @@ TEST(SimReport, DumpReadsBackAsTheProgramWithItsRelocatedBytes) {
   // Eight bytes are too few to load as a program; read the file directly.
   EXPECT_EQ(ReadFile(dir.file("dump.hex.relocated")),
             ":0800000080EF00F0FFFFFFFF9D\n:00000001FF\n");
+}
+
+// The user's own COM<n> link is borrowed, never lost; other files are left alone.
+TEST(SimDeviceLink, PutsBackTheLinkItReplacedAndLeavesOtherFilesAlone) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const std::string port = dir.file("COM3");
+  fs::create_symlink("/dev/ttyUSB0", port);
+  std::string error;
+  {
+    DeviceLink link;
+    ASSERT_TRUE(link.Create(port, "/dev/pts/91", error)) << error;
+    EXPECT_EQ(fs::read_symlink(port), "/dev/pts/91");
+  }
+  EXPECT_EQ(fs::read_symlink(port), "/dev/ttyUSB0");
+
+  {
+    DeviceLink link;
+    ASSERT_TRUE(link.Create(port, "/dev/pts/91", error)) << error;
+    fs::remove(port);
+    fs::create_symlink("/dev/ttyACM0", port);  // pointed elsewhere meanwhile
+  }
+  EXPECT_EQ(fs::read_symlink(port), "/dev/ttyACM0");
+
+  const std::string fresh = dir.file("COM4");
+  {
+    DeviceLink link;
+    ASSERT_TRUE(link.Create(fresh, "/dev/pts/92", error)) << error;
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(fresh)));
+
+  dir.write("COM5", "a file");
+  DeviceLink link;
+  EXPECT_FALSE(link.Create(dir.file("COM5"), "/dev/pts/93", error));
+  EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_regular_file(dir.file("COM5")));
 }
 
 TEST(SimOptions, RejectsWhatItCannotUse) {

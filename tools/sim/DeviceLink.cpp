@@ -15,21 +15,27 @@ bool DeviceLink::Create(const std::string& linkPath, const std::string& target,
     error = linkPath + " exists and is not a symbolic link; it was left alone";
     return false;
   }
-  if (fs::is_symlink(status)) fs::remove(linkPath, ec);
+  const std::string previous = fs::is_symlink(status) ? fs::read_symlink(linkPath, ec).string() : "";
+  if (!previous.empty()) fs::remove(linkPath, ec);
   fs::create_symlink(target, linkPath, ec);
   if (ec) {
     error = "cannot create the link " + linkPath + ": " + ec.message();
+    if (!previous.empty()) fs::create_symlink(previous, linkPath, ec);
     return false;
   }
   linkPath_ = linkPath;
   target_ = target;
+  previous_ = previous;
   return true;
 }
 
 void DeviceLink::Remove() {
   if (linkPath_.empty()) return;
   std::error_code ec;
-  if (fs::read_symlink(linkPath_, ec) == fs::path(target_)) fs::remove(linkPath_, ec);
+  if (fs::read_symlink(linkPath_, ec) == fs::path(target_) && fs::remove(linkPath_, ec) &&
+      !previous_.empty()) {
+    fs::create_symlink(previous_, linkPath_, ec);
+  }
   linkPath_.clear();
 }
 

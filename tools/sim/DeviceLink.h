@@ -1,6 +1,6 @@
 #pragma once
 // A symbolic link to the simulated device (--link, --as-port), removed when
-// the simulator ends.
+// the simulator ends; a link that it took the place of is put back then.
 #include <string>
 
 class DeviceLink {
@@ -10,14 +10,19 @@ class DeviceLink {
   DeviceLink(const DeviceLink&) = delete;
   DeviceLink& operator=(const DeviceLink&) = delete;
 
-  // Replaces a stale symbolic link, never any other file; false with the reason.
+  // Takes the place of a symbolic link, never of any other file; false with
+  // the reason.
   bool Create(const std::string& linkPath, const std::string& target, std::string& error);
-  // Removes the link unless someone has pointed it elsewhere meanwhile.
+  // Removes the link and puts back the one it replaced, unless someone has
+  // pointed it elsewhere meanwhile.
   void Remove();
 
  private:
   std::string linkPath_;
   std::string target_;
+  // What a replaced link pointed to: COM3 -> /dev/ttyUSB0 in the user's own
+  // port map must outlive a simulator borrowing COM3.
+  std::string previous_;
 };
 
 // COM<n> in the per-user port map folder, which is created when missing.

@@ -99,7 +99,8 @@ Device:
 Line:
   --link PATH            also make a symbolic link PATH to the device
   --as-port N            register the device as COM<N> in the per-user port
-                         map; the link is removed on exit
+                         map; the link is removed on exit, and a COM<N> link
+                         that it replaced is put back
   --baud B               pace every byte sent as a line at B baud would
                          (10 bits a byte; an echo takes two byte times)
   --signal-interval MS   repeat the unanswered signal every MS ms (default
