@@ -165,6 +165,17 @@ TEST_F(CliDownload, RefusedFrameSendsNothing) {
   EXPECT_EQ(cli.exitCode, 3) << cli.err;
 }
 
+TEST_F(CliDownload, BadOptionsAreUsageErrors) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  for (const QStringList& options : {QStringList{"--baud", "fast"}, QStringList{"--port", "0"},
+                                     QStringList{"--echo-timeout", "-5"}, QStringList{"--reset", "cts"}}) {
+    SCOPED_TRACE(options.join(' ').toStdString());
+    ProcessResult cli = RunProgram("zentrel-cli", QStringList{"download", QString::fromStdString(file), "--config",
+                                                              config, "--device", "/nonexistent"} + options);
+    EXPECT_EQ(cli.exitCode, 2) << cli.err;
+  }
+}
+
 }  // namespace
 
 namespace {

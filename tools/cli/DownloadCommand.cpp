@@ -316,6 +316,9 @@ int RunDownload(const QStringList& args) {
   if (!reset.isEmpty() && reset != "dtr" && reset != "rts") return UsageError("download", "--reset takes dtr or rts.");
   const auto targets = Targets(parser);
   if (!targets) return UsageError("download", "a port number is a positive whole number.");
+  if (parser.isSet("baud") && !PositiveNumber(parser.value("baud"))) {
+    return UsageError("download", "--baud takes a positive whole number.");
+  }
 
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
