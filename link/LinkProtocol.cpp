@@ -77,7 +77,8 @@ bool HandleEcho(AppState& state, LinkHost& host) {
   }
   state.FrameIndex += 1;
   host.WriteByte(state.DownloadFrame[state.FrameIndex]);
-  return true;
+  // A line that fails on this write has ended the transfer already.
+  return state.TransferInProgress;
 }
 
 void AnswerSignal(AppState& state, LinkHost& host) {

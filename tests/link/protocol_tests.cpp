@@ -239,4 +239,25 @@ TEST_F(Transfer, LostLineInsideAPumpStopsTheOuterRun) {
   EXPECT_TRUE(host.written.empty());
 }
 
+// The serial layer reports a failed write from inside the write itself.
+TEST(LinkLost, ALineThatFailsOnAWriteDropsTheRestOfTheInput) {
+  struct FailingHost : RecordingLinkHost {
+    AppState* state = nullptr;
+    void WriteByte(uint8_t value) override {
+      RecordingLinkHost::WriteByte(value);
+      if (written.size() == 2) OnLinkLost(*state, *this);  // slot 2 fails
+    }
+  } host;
+  AppState state = ExampleState();
+  host.state = &state;
+  RecordingDialogs dialogs;
+  StartDownload(state, host, dialogs);
+  host.log.clear();
+  OnPortReceive(state, host, std::string(1, static_cast<char>(state.DownloadFrame[1])) + "U");
+
+  EXPECT_EQ(host.log.back(), kWaiting);
+  EXPECT_EQ(state.LinkState, 0);  // the U after the echo is not taken for a signal
+  EXPECT_EQ(host.written.size(), 2u);
+}
+
 }  // namespace
