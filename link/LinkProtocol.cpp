@@ -41,23 +41,28 @@ void BackToWaiting(AppState& state, LinkHost& host) {
   host.SetStatus(kWaitingText);
 }
 
+// Keeps the outcome on view, then waits for the next signal. A press of the
+// download button that the pump let in has started a new transfer, which the
+// bootloader is already taking: that transfer keeps the link.
+void ShowOutcomeThenWait(AppState& state, LinkHost& host) {
+  host.PumpEvents();
+  host.Pause(2000);
+  if (!state.TransferInProgress) BackToWaiting(state, host);
+}
+
 // The transfer is over as soon as the outcome is known, so that bytes that a
 // pump lets in are not taken for echoes of the finished frame.
 void FailTransfer(AppState& state, LinkHost& host) {
   state.TransferInProgress = false;
   host.SetStatus(CountText(kErrorPrefix, state.FrameIndex, state.FrameLength).view());
-  host.PumpEvents();
-  host.Pause(2000);
-  BackToWaiting(state, host);
+  ShowOutcomeThenWait(state, host);
 }
 
 void CompleteTransfer(AppState& state, LinkHost& host) {
   state.TransferInProgress = false;
   host.Pause(1000);
   host.SetStatus(kCompletedText);
-  host.PumpEvents();
-  host.Pause(2000);
-  BackToWaiting(state, host);
+  ShowOutcomeThenWait(state, host);
 }
 
 // Handles one echo; false when the rest of the input is to be dropped.

@@ -211,6 +211,24 @@ TEST_F(Transfer, BytesDuringTheCompletionPumpAreNotEchoes) {
   EXPECT_EQ(state.LinkState, 0);
 }
 
+TEST_F(Transfer, PressDuringTheOutcomePumpKeepsItsNewTransfer) {
+  for (const bool wrongEcho : {false, true}) {
+    SCOPED_TRACE(wrongEcho ? "after a wrong echo" : "after completion");
+    SetUp();
+    Reach(wrongEcho ? 100 : 332);
+    // The first pump follows the progress text; the press comes in the next.
+    host.onPump.push_back([this] { host.onPump.push_back([this] { StartDownload(state, host, dialogs); }); });
+    Receive(wrongEcho ? std::string(1, static_cast<char>(~state.DownloadFrame[100])) : Echo(332));
+
+    EXPECT_EQ(host.log.back(), "pause 2000");  // no return to waiting
+    EXPECT_EQ(host.written, std::vector<uint8_t>{0x3F});
+    EXPECT_EQ(state.LinkState, 1);
+    EXPECT_TRUE(state.TransferInProgress);
+    Receive(Echo(1));  // the new transfer goes on
+    EXPECT_EQ(state.FrameIndex, 2);
+  }
+}
+
 TEST_F(Transfer, LostLineEndsATransferAsAWrongEchoDoes) {
   Reach(5);
   OnLinkLost(state, host);
