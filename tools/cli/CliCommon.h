@@ -19,6 +19,7 @@
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;  // also a configuration that cannot be used
+constexpr int kExitRefused = 3;  // the download frame was refused
 
 // Message boxes become lines on the terminal (CR LF as one line end).
 // While held, texts wait in `held` until Release picks their stream, so

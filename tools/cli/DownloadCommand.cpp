@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int kExitRefused = 3;
 constexpr int kRedrawMs = 100;
 
 // 64 bits: a time-out in seconds times 1000 may not fit an int.

@@ -3,9 +3,6 @@
 #include "tools/cli/CliCommon.h"
 #include "tools/cli/Commands.h"
 
-// A frame that the download command would refuse.
-constexpr int kExitRefused = 3;
-
 int RunFrame(const QStringList& args) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
