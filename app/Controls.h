@@ -18,6 +18,15 @@ class Controls {
                              const std::string& detail) = 0;
 };
 
+// For a program that shows no window.
+class NoControls : public Controls {
+ public:
+  void DisableControls() override {}
+  void EnableControls() override {}
+  void SetHexLabel(const std::string&) override {}
+  void SetCommStatus(const std::string&, uint32_t, const std::string&) override {}
+};
+
 // Back colours of label_commstatus.
 constexpr uint32_t kColourPortReady = 0xC0FFC0;
 constexpr uint32_t kColourPortError = 0xC0C0FF;

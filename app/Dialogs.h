@@ -2,6 +2,7 @@
 // The modal boxes that the logic shows. The window answers them with Qt
 // dialogs, the command-line tool prints, tests answer them from a script.
 #include <string>
+#include <vector>
 
 class Dialogs {
  public:
@@ -14,4 +15,13 @@ class Dialogs {
                                const std::string& initialDir) = 0;
   // Text-input box titled AppTitle; the text entered, "" when cancelled.
   virtual std::string InputBox(const std::string& prompt, const std::string& initialText) = 0;
+};
+
+// For a program with no one to ask: keeps every message, cancels every dialog.
+class MessageCollector : public Dialogs {
+ public:
+  std::vector<std::string> messages;
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  std::string OpenFile(const std::string&, const std::string&, const std::string&) override { return ""; }
+  std::string InputBox(const std::string&, const std::string&) override { return ""; }
 };

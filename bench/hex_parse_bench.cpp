@@ -21,15 +21,6 @@ constexpr int32_t kFlash = 0x200000;
 constexpr int kOurRuns = 7;
 constexpr int kToolRuns = 3;
 
-class SilentDialogs : public Dialogs {
- public:
-  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-  std::string OpenFile(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  std::string InputBox(const std::string&, const std::string&) override { return ""; }
-};
-
 void AppendRecord(std::string& out, int type, uint32_t address, const uint8_t* data, size_t count) {
   const uint8_t head[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(address >> 8),
                            static_cast<uint8_t>(address), static_cast<uint8_t>(type)};
@@ -78,12 +69,13 @@ double BestOurs(const std::string& path) {
     AppState state;
     state.Device.FlashSize = kFlash;
     state.FlashImage.assign(kFlash, 0xFF);
-    SilentDialogs dialogs;
+    MessageCollector dialogs;
     const auto start = Clock::now();
     const bool ok = ParseHexFile(state, path, dialogs);
     best = std::min(best, Seconds(start));
     if (!ok || state.ProgramBytes != kFlash) {
       std::fprintf(stderr, "our reader failed on %s\n", path.c_str());
+      for (const std::string& text : dialogs.messages) std::fprintf(stderr, "%s\n", text.c_str());
       std::exit(1);
     }
   }

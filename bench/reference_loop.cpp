@@ -30,32 +30,15 @@ constexpr int kSignalWaitMs = 10000;
 constexpr int kEchoWaitMs = 2000;
 
 // The loader reports through boxes and labels; here only faults matter.
-class QuietDialogs : public Dialogs {
- public:
-  void ShowMessage(const std::string& text) override { last = text; }
-  std::string OpenFile(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  std::string InputBox(const std::string&, const std::string&) override { return ""; }
-  std::string last;
-};
-
-class NoControls : public Controls {
- public:
-  void DisableControls() override {}
-  void EnableControls() override {}
-  void SetHexLabel(const std::string&) override {}
-  void SetCommStatus(const std::string&, uint32_t, const std::string&) override {}
-};
 
 bool FrameFromHex(const std::string& hexPath, const std::string& configPath,
                   std::vector<uint8_t>& frame, std::string& error) {
   AppState state;
   if (!ReadDeviceDescription(configPath, state.Device, error)) return false;
-  QuietDialogs dialogs;
+  MessageCollector dialogs;
   NoControls controls;
   if (LoadProgramFile(state, hexPath, dialogs, controls) != LoadOutcome::Loaded) {
-    error = dialogs.last;
+    error = dialogs.messages.empty() ? "" : dialogs.messages.back();
     return false;
   }
   state.LinkState = 1;

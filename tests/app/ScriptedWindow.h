@@ -17,12 +17,11 @@
 #include "settings/SettingsStore.h"
 
 // Answers the open dialog with one file; messages go to standard error.
-class ScriptedDialogs : public Dialogs {
+class ScriptedDialogs : public MessageCollector {
  public:
   explicit ScriptedDialogs(std::string file) : file_(std::move(file)) {}
   void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   std::string OpenFile(const std::string&, const std::string&, const std::string&) override { return file_; }
-  std::string InputBox(const std::string&, const std::string&) override { return ""; }
 
  private:
   std::string file_;

@@ -13,15 +13,6 @@
 #include "image/HexParser.h"
 
 namespace {
-class NoteDialogs : public Dialogs {
- public:
-  std::vector<std::string> messages;
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  std::string OpenFile(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  std::string InputBox(const std::string&, const std::string&) override { return ""; }
-};
 
 struct Result {
   bool ok = false;
@@ -34,7 +25,7 @@ Result Parse(std::string_view text, size_t bufferSize, int32_t flashSize, int32_
   result.state.Device.FlashSize = flashSize;
   result.state.Device.EepromSize = eepromSize;
   result.state.FlashImage.assign(static_cast<size_t>(flashSize), 0xFF);
-  NoteDialogs dialogs;
+  MessageCollector dialogs;
   result.ok = ParseHexText(result.state, text, dialogs, bufferSize);
   result.messages = dialogs.messages;
   return result;

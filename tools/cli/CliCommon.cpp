@@ -22,15 +22,15 @@ void PrintError(const QString& text) { PrintLine(stderr, text.toStdString()); }
 
 void ConsoleDialogs::ShowMessage(const std::string& text) {
   if (hold) {
-    held.push_back(text);
+    MessageCollector::ShowMessage(text);
   } else {
     PrintLine(stdout, text);
   }
 }
 
 void ConsoleDialogs::Release(std::FILE* stream) {
-  for (const std::string& text : held) PrintLine(stream, text);
-  held.clear();
+  for (const std::string& text : messages) PrintLine(stream, text);
+  messages.clear();
 }
 
 QCommandLineOption ConfigOption() {
@@ -94,7 +94,7 @@ LoadOutcome LoadFileArgument(AppState& state, const QString& file) {
   state.LastPath = path.substr(0, nameStart);
   ConsoleDialogs dialogs;
   dialogs.hold = true;
-  SilentControls controls;
+  NoControls controls;
   const LoadOutcome outcome = LoadProgramFile(state, path.substr(nameStart), dialogs, controls);
   dialogs.Release(outcome == LoadOutcome::Loaded ? stdout : stderr);
   return outcome;

@@ -22,29 +22,15 @@ constexpr int kExitUsage = 2;  // also a configuration that cannot be used
 constexpr int kExitRefused = 3;  // the download frame was refused
 
 // Message boxes become lines on the terminal (CR LF as one line end).
-// While held, texts wait in `held` until Release picks their stream, so
-// that a command can send a fault to stderr.
-class ConsoleDialogs : public Dialogs {
+// While held, texts wait in `messages` until Release picks their stream, so
+// that a command can send a fault to stderr. A terminal has no file dialog or
+// input box: both answer "cancelled".
+class ConsoleDialogs : public MessageCollector {
  public:
   bool hold = false;
-  std::vector<std::string> held;
 
   void ShowMessage(const std::string& text) override;
   void Release(std::FILE* stream);
-  // A terminal has no file dialog or input box: both answer "cancelled".
-  std::string OpenFile(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  std::string InputBox(const std::string&, const std::string&) override { return ""; }
-};
-
-// A terminal shows no buttons or labels.
-class SilentControls : public Controls {
- public:
-  void DisableControls() override {}
-  void EnableControls() override {}
-  void SetHexLabel(const std::string&) override {}
-  void SetCommStatus(const std::string&, uint32_t, const std::string&) override {}
 };
 
 void PrintLine(std::FILE* stream, const std::string& text);

@@ -146,7 +146,7 @@ void Board::BeginTransfer() {
   if (phase_ == Phase::Done) return;
   if (!state_.TransferInProgress) {
     std::string why;
-    for (const std::string& text : dialogs_.held) why += text;
+    for (const std::string& text : dialogs_.messages) why += text;
     Finish(kExitRefused, why.empty() ? "the download was refused" : why);
     return;
   }

@@ -7,17 +7,6 @@
 #include "image/HexParser.h"
 
 namespace {
-// The parser reports a faulty file through a message box; here it is text.
-class MessageCollector : public Dialogs {
- public:
-  std::string text;
-  void ShowMessage(const std::string& message) override { text += message; }
-  std::string OpenFile(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  std::string InputBox(const std::string&, const std::string&) override { return ""; }
-};
-
 int32_t RoundUp(int32_t value, int32_t multiple) {
   if (multiple <= 0 || value % multiple == 0) return value;
   return value + multiple - value % multiple;
@@ -81,7 +70,8 @@ bool LoadExpectation(const std::string& path, const DeviceDescription& device,
   state.FlashImage.assign(device.FlashSize, 0xFF);
   MessageCollector messages;
   if (!ParseHexFile(state, path, messages)) {
-    error = path + ": " + messages.text;
+    error = path + ":";
+    for (const std::string& text : messages.messages) error += " " + text;
     return false;
   }
   if (state.ProgramBytes <= 8) {
