@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "Form1.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "image/ProgramLoader.h"
-#include "link/DownloadFrame.h"
-#include "link/LinkProtocol.h"
-#include "settings/DeviceDescription.h"
+#include "ProgramLoader.h"
+#include "DownloadFrame.h"
+#include "LinkProtocol.h"
+#include "DeviceDescription.h"
 
 namespace {
 // The layout is drawn in twips; 15 twips make one pixel at 96 dots per inch.

@@ -7,13 +7,13 @@
 #include <QTimer>
 #include <string>
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/Dialogs.h"
-#include "app/SettingsAccess.h"
-#include "link/LinkHost.h"
-#include "link/PortManager.h"
-#include "link/SerialLine.h"
+#include "AppState.h"
+#include "Controls.h"
+#include "Dialogs.h"
+#include "SettingsAccess.h"
+#include "LinkHost.h"
+#include "PortManager.h"
+#include "SerialLine.h"
 
 class QAction;
 class QLabel;

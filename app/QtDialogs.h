@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "app/Dialogs.h"
+#include "Dialogs.h"
 
 class QWidget;
 

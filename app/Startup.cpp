@@ -1,4 +1,4 @@
-#include "app/Startup.h"
+#include "Startup.h"
 
 #include <unistd.h>
 
@@ -7,11 +7,11 @@
 #include <QFile>
 #include <QLockFile>
 
-#include "app/AppState.h"
-#include "app/Form1.h"
-#include "app/QtDialogs.h"
-#include "link/QtSerialLine.h"
-#include "settings/SettingsStore.h"
+#include "AppState.h"
+#include "Form1.h"
+#include "QtDialogs.h"
+#include "QtSerialLine.h"
+#include "SettingsStore.h"
 
 std::string ProgramDirectory() {
   // applicationDirPath comes from /proc/self/exe, where links are resolved.

@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "app/Startup.h"
+#include "Startup.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

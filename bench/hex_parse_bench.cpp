@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/Dialogs.h"
-#include "image/HexParser.h"
+#include "AppState.h"
+#include "Dialogs.h"
+#include "HexParser.h"
 
 namespace {
 constexpr int32_t kFlash = 0x200000;

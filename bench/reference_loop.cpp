@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "image/ProgramLoader.h"
-#include "link/DownloadFrame.h"
-#include "settings/DeviceDescription.h"
+#include "ProgramLoader.h"
+#include "DownloadFrame.h"
+#include "DeviceDescription.h"
 
 namespace {
 constexpr int kSignalWaitMs = 10000;

@@ -9,7 +9,7 @@
 #include <QEvent>
 #include <QLabel>
 
-#include "tests/app/ScriptedWindow.h"
+#include "app/ScriptedWindow.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "image/HexCodec.h"
+#include "HexCodec.h"
 
 namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";

@@ -1,4 +1,4 @@
-#include "image/HexParser.h"
+#include "HexParser.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "image/HexRecord.h"
-#include "image/LineReader.h"
+#include "HexRecord.h"
+#include "LineReader.h"
 
 namespace {
 std::string ErrorText(int error) { return std::generic_category().message(error); }

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/AppState.h"
-#include "app/Dialogs.h"
+#include "AppState.h"
+#include "Dialogs.h"
 
 // True when the file was read to its end (or its first type 01 record)
 // without fault. On a fault, or when the file cannot be read, shows one

@@ -1,9 +1,9 @@
-#include "image/HexRecord.h"
+#include "HexRecord.h"
 
 #include <algorithm>
 #include <array>
 
-#include "image/HexCodec.h"
+#include "HexCodec.h"
 
 namespace {
 // Shortest record: start code, the three fields and the checksum.

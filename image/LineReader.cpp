@@ -1,9 +1,9 @@
-#include "image/LineReader.h"
+#include "LineReader.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "image/HexCodec.h"
+#include "HexCodec.h"
 
 namespace {
 constexpr size_t kStale = static_cast<size_t>(-1);

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image/HexRecord.h"
+#include "HexRecord.h"
 
 class ByteSource {
  public:

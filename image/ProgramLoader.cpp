@@ -1,8 +1,8 @@
-#include "image/ProgramLoader.h"
+#include "ProgramLoader.h"
 
 #include <charconv>
 
-#include "image/HexParser.h"
+#include "HexParser.h"
 
 namespace {
 // The PIC18 program-memory space.

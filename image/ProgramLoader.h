@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/Dialogs.h"
-#include "app/SettingsAccess.h"
+#include "AppState.h"
+#include "Controls.h"
+#include "Dialogs.h"
+#include "SettingsAccess.h"
 
 enum class LoadOutcome {
   Loaded,   // the success message was shown

@@ -1,4 +1,4 @@
-#include "link/DownloadFrame.h"
+#include "DownloadFrame.h"
 
 #include <cmath>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image/HexCodec.h"
+#include "HexCodec.h"
 
 namespace {
 

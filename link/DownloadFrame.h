@@ -4,9 +4,9 @@
 // its first byte; the link protocol sends the rest against the echo.
 #include <string>
 
-#include "app/AppState.h"
-#include "app/Dialogs.h"
-#include "link/LinkHost.h"
+#include "AppState.h"
+#include "Dialogs.h"
+#include "LinkHost.h"
 
 // The click on Command2. Empties the frame on every press; in LinkState 1
 // with more than 8 program bytes builds the frame and sends slot 1, or

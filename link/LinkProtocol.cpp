@@ -1,4 +1,4 @@
-#include "link/LinkProtocol.h"
+#include "LinkProtocol.h"
 
 #include <charconv>
 #include <cstdint>

@@ -3,8 +3,8 @@
 // signal 0x55 and checks every echo of the frame, stop-and-wait.
 #include <string_view>
 
-#include "app/AppState.h"
-#include "link/LinkHost.h"
+#include "AppState.h"
+#include "LinkHost.h"
 
 // The receive handler: input is every byte read from the port at once.
 void OnPortReceive(AppState& state, LinkHost& host, std::string_view input);

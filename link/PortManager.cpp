@@ -1,8 +1,8 @@
-#include "link/PortManager.h"
+#include "PortManager.h"
 
 #include <optional>
 
-#include "settings/NumberValue.h"
+#include "NumberValue.h"
 
 namespace {
 

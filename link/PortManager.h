@@ -2,11 +2,11 @@
 // Opening the serial port, scanning for one that works, and the port menu.
 #include <string>
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/Dialogs.h"
-#include "app/SettingsAccess.h"
-#include "link/SerialLine.h"
+#include "AppState.h"
+#include "Controls.h"
+#include "Dialogs.h"
+#include "SettingsAccess.h"
+#include "SerialLine.h"
 
 class PortManager {
  public:

@@ -1,4 +1,4 @@
-#include "link/PortMap.h"
+#include "PortMap.h"
 
 #include <algorithm>
 #include <filesystem>

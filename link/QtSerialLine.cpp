@@ -1,4 +1,4 @@
-#include "link/QtSerialLine.h"
+#include "QtSerialLine.h"
 
 #include <linux/serial.h>
 #include <poll.h>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/PortMap.h"
+#include "PortMap.h"
 
 namespace {
 

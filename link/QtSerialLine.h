@@ -5,7 +5,7 @@
 #include <QSerialPort>
 #include <string>
 
-#include "link/SerialLine.h"
+#include "SerialLine.h"
 
 class QtSerialLine : public QObject, public SerialLine {
   Q_OBJECT

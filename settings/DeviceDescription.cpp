@@ -1,12 +1,12 @@
-#include "settings/DeviceDescription.h"
+#include "DeviceDescription.h"
 
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <system_error>
 
-#include "image/HexCodec.h"
-#include "settings/NumberValue.h"
+#include "HexCodec.h"
+#include "NumberValue.h"
 
 namespace {
 

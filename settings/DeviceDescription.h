@@ -3,7 +3,7 @@
 #include <istream>
 #include <string>
 
-#include "app/AppState.h"
+#include "AppState.h"
 
 // Reads the file at path into device. Returns false with a message for the
 // user when the file cannot be opened or a number does not fit 32 bits.

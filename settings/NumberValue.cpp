@@ -1,4 +1,4 @@
-#include "settings/NumberValue.h"
+#include "NumberValue.h"
 
 #include <algorithm>
 #include <cstdint>

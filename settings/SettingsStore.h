@@ -3,7 +3,7 @@
 // ($XDG_CONFIG_HOME, else ~/.config): Software/Quorvel Zentrel.ini.
 #include <string>
 
-#include "app/SettingsAccess.h"
+#include "SettingsAccess.h"
 
 class QSettings;
 

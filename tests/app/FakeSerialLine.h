@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/SerialLine.h"
+#include "SerialLine.h"
 
 class FakeSerialLine : public SerialLine {
  public:

@@ -3,9 +3,9 @@
 #include <QScreen>
 #include <QTest>
 
-#include "app/QtDialogs.h"
-#include "link/LinkProtocol.h"
-#include "tests/app/WindowTestSupport.h"
+#include "QtDialogs.h"
+#include "LinkProtocol.h"
+#include "app/WindowTestSupport.h"
 
 namespace {
 QColor Back(QWidget* widget) { return widget->palette().color(QPalette::Window); }

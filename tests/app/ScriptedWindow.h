@@ -10,11 +10,11 @@
 #include <functional>
 #include <string>
 
-#include "app/AppState.h"
-#include "app/Form1.h"
-#include "app/Startup.h"
-#include "link/QtSerialLine.h"
-#include "settings/SettingsStore.h"
+#include "AppState.h"
+#include "Form1.h"
+#include "Startup.h"
+#include "QtSerialLine.h"
+#include "SettingsStore.h"
 
 // Answers the open dialog with one file; messages go to standard error.
 class ScriptedDialogs : public MessageCollector {

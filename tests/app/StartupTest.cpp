@@ -10,7 +10,7 @@
 #include <QTest>
 #include <filesystem>
 
-#include "app/Startup.h"
+#include "Startup.h"
 #include "common/TestSupport.h"
 
 TEST(Startup, ProgramDirectoryIsTheRealFolderEndingInSlash) {

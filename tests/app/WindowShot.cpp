@@ -6,7 +6,7 @@
 #include <QPixmap>
 #include <iostream>
 
-#include "tests/app/ScriptedWindow.h"
+#include "app/ScriptedWindow.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -2,10 +2,10 @@
 // registered as port 2 in a temporary port map.
 #include <QProcess>
 
-#include "app/Form1.h"
-#include "link/QtSerialLine.h"
-#include "settings/SettingsStore.h"
-#include "tests/app/WindowTestSupport.h"
+#include "Form1.h"
+#include "QtSerialLine.h"
+#include "SettingsStore.h"
+#include "app/WindowTestSupport.h"
 
 namespace {
 class SimWindowTest : public ::testing::Test {

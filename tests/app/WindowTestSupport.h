@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Form1.h"
+#include "Form1.h"
 #include "common/TestSupport.h"
-#include "tests/app/FakeSerialLine.h"
-#include "tests/app/ScriptedWindow.h"
+#include "app/FakeSerialLine.h"
+#include "app/ScriptedWindow.h"
 
 inline constexpr const char* kDemoConfig =
     "model:demo1\r\nflash:32768\r\neeprom:256\r\neraseblock:64\r\nprogramblock:8\r\n"

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Controls.h"
-#include "app/Dialogs.h"
-#include "app/SettingsAccess.h"
-#include "link/LinkHost.h"
+#include "Controls.h"
+#include "Dialogs.h"
+#include "SettingsAccess.h"
+#include "LinkHost.h"
 
 // Answers boxes from a script and records what was shown.
 class RecordingDialogs : public Dialogs {

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "settings/DeviceDescription.h"
-#include "settings/NumberValue.h"
+#include "DeviceDescription.h"
+#include "NumberValue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

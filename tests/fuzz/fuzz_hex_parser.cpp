@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/Dialogs.h"
-#include "image/HexParser.h"
+#include "AppState.h"
+#include "Dialogs.h"
+#include "HexParser.h"
 
 namespace {
 

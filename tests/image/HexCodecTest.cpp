@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "image/HexCodec.h"
+#include "HexCodec.h"
 
 namespace {
 TEST(HexCodec, HexPairKeepsTheLowEightBits) {

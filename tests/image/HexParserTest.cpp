@@ -5,8 +5,8 @@
 
 #include "HexTestSupport.h"
 #include "common/TestSupport.h"
-#include "image/HexCodec.h"
-#include "image/HexParser.h"
+#include "HexCodec.h"
+#include "HexParser.h"
 
 namespace {
 const std::string kStartCode = ": The record does not begin with ':' simbol.";

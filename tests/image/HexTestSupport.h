@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "AppState.h"
 
 // A state as the loader prepares it: a blank image of flashSize bytes.
 AppState PreparedState(int32_t flashSize = 0x8000, int32_t eepromSize = 256);

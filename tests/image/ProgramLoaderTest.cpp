@@ -4,7 +4,7 @@
 
 #include "HexTestSupport.h"
 #include "common/TestSupport.h"
-#include "image/ProgramLoader.h"
+#include "ProgramLoader.h"
 
 namespace {
 const std::string kFilter = "Intel HEX files (*.hex)|*.hex|All files (*.*)|*.*";

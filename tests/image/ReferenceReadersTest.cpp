@@ -6,7 +6,7 @@
 
 #include "HexTestSupport.h"
 #include "common/TestSupport.h"
-#include "image/HexParser.h"
+#include "HexParser.h"
 
 namespace {
 constexpr int kFiles = 200;

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "common/TestSupport.h"
-#include "image/ProgramLoader.h"
-#include "link/DownloadFrame.h"
-#include "settings/DeviceDescription.h"
+#include "ProgramLoader.h"
+#include "DownloadFrame.h"
+#include "DeviceDescription.h"
 
 namespace {
 

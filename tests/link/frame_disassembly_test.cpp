@@ -8,7 +8,7 @@
 
 #include "common/TestSupport.h"
 #include "frame_fixture.h"
-#include "link/DownloadFrame.h"
+#include "DownloadFrame.h"
 
 namespace {
 

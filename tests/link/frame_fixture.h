@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/AppState.h"
+#include "AppState.h"
 
 inline AppState ExampleState() {
   AppState state;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
-#include "link/DownloadFrame.h"
+#include "DownloadFrame.h"
 #include "frame_fixture.h"
 
 namespace {

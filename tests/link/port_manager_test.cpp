@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "common/TestSupport.h"
-#include "link/PortManager.h"
-#include "link/QtSerialLine.h"
+#include "PortManager.h"
+#include "QtSerialLine.h"
 #include "port_pty.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/TestSupport.h"
-#include "link/PortMap.h"
+#include "PortMap.h"
 
 namespace fs = std::filesystem;
 

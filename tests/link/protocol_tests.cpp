@@ -5,8 +5,8 @@
 
 #include "common/TestSupport.h"
 #include "frame_fixture.h"
-#include "link/DownloadFrame.h"
-#include "link/LinkProtocol.h"
+#include "DownloadFrame.h"
+#include "LinkProtocol.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
-#include "link/QtSerialLine.h"
+#include "QtSerialLine.h"
 #include "port_pty.h"
 
 namespace {

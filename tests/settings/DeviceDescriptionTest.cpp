@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "common/TestSupport.h"
-#include "settings/DeviceDescription.h"
+#include "DeviceDescription.h"
 
 namespace {
 

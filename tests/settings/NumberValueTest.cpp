@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "settings/NumberValue.h"
+#include "NumberValue.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/TestSupport.h"
-#include "settings/SettingsStore.h"
+#include "SettingsStore.h"
 
 namespace {
 

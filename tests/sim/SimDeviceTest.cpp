@@ -5,10 +5,10 @@
 
 #include "common/TestSupport.h"
 #include "sim/SimFrames.h"
-#include "tools/sim/DeviceLink.h"
-#include "tools/sim/SimDevice.h"
-#include "tools/sim/SimOptions.h"
-#include "tools/sim/SimReport.h"
+#include "DeviceLink.h"
+#include "SimDevice.h"
+#include "SimOptions.h"
+#include "SimReport.h"
 
 namespace {
 constexpr int32_t kFlash = 32768;

@@ -1,6 +1,6 @@
 // zentrel-cli check: load a HEX file as the window does.
-#include "tools/cli/CliCommon.h"
-#include "tools/cli/Commands.h"
+#include "CliCommon.h"
+#include "Commands.h"
 
 int RunCheck(const QStringList& args) {
   QCommandLineParser parser;

@@ -1,10 +1,10 @@
-#include "tools/cli/CliCommon.h"
+#include "CliCommon.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 
-#include "settings/DeviceDescription.h"
+#include "DeviceDescription.h"
 
 void PrintLine(std::FILE* stream, const std::string& text) {
   std::string line;

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/Dialogs.h"
-#include "image/ProgramLoader.h"
+#include "AppState.h"
+#include "Controls.h"
+#include "Dialogs.h"
+#include "ProgramLoader.h"
 
 // Exit statuses that every command uses the same way.
 constexpr int kExitSuccess = 0;

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "link/DownloadFrame.h"
-#include "link/LinkProtocol.h"
-#include "link/QtSerialLine.h"
-#include "settings/NumberValue.h"
-#include "settings/SettingsStore.h"
-#include "tools/cli/CliCommon.h"
-#include "tools/cli/Commands.h"
-#include "tools/cli/ProgressDisplay.h"
+#include "DownloadFrame.h"
+#include "LinkProtocol.h"
+#include "QtSerialLine.h"
+#include "NumberValue.h"
+#include "SettingsStore.h"
+#include "CliCommon.h"
+#include "Commands.h"
+#include "ProgressDisplay.h"
 
 namespace {
 

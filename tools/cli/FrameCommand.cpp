@@ -1,7 +1,7 @@
 // zentrel-cli frame: the bytes that the window's download command would send.
-#include "link/DownloadFrame.h"
-#include "tools/cli/CliCommon.h"
-#include "tools/cli/Commands.h"
+#include "DownloadFrame.h"
+#include "CliCommon.h"
+#include "Commands.h"
 
 int RunFrame(const QStringList& args) {
   QCommandLineParser parser;

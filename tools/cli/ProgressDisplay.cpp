@@ -1,8 +1,8 @@
-#include "tools/cli/ProgressDisplay.h"
+#include "ProgressDisplay.h"
 
 #include <cstdio>
 
-#include "tools/cli/CliCommon.h"
+#include "CliCommon.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "tools/cli/CliCommon.h"
-#include "tools/cli/Commands.h"
+#include "CliCommon.h"
+#include "Commands.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "tools/sim/DeviceLink.h"
+#include "DeviceLink.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "settings/SettingsStore.h"
+#include "SettingsStore.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "tools/sim/SimDevice.h"
+#include "SimDevice.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/sim/SimLine.h"
+#include "SimLine.h"
 
 #include <fcntl.h>
 #include <poll.h>

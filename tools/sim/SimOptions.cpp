@@ -1,4 +1,4 @@
-#include "tools/sim/SimOptions.h"
+#include "SimOptions.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <functional>
 #include <map>
 
-#include "image/HexCodec.h"
+#include "HexCodec.h"
 
 namespace {
 bool ParseCount(const std::string& text, int minimum, int& value) {

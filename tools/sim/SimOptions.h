@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sim/SimDevice.h"
+#include "SimDevice.h"
 
 struct SimOptions {
   std::string configPath;

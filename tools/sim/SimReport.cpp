@@ -1,10 +1,10 @@
-#include "tools/sim/SimReport.h"
+#include "SimReport.h"
 
 #include <algorithm>
 #include <fstream>
 
-#include "image/HexCodec.h"
-#include "image/HexParser.h"
+#include "HexCodec.h"
+#include "HexParser.h"
 
 namespace {
 int32_t RoundUp(int32_t value, int32_t multiple) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "tools/sim/SimDevice.h"
+#include "AppState.h"
+#include "SimDevice.h"
 
 // The HEX file as the host loads it, and what the frame must then carry.
 struct Expectation {

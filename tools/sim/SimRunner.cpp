@@ -1,4 +1,4 @@
-#include "tools/sim/SimRunner.h"
+#include "SimRunner.h"
 
 #include <poll.h>
 

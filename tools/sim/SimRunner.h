@@ -6,10 +6,10 @@
 #include <ostream>
 #include <random>
 
-#include "tools/sim/SimDevice.h"
-#include "tools/sim/SimLine.h"
-#include "tools/sim/SimOptions.h"
-#include "tools/sim/SimReport.h"
+#include "SimDevice.h"
+#include "SimLine.h"
+#include "SimOptions.h"
+#include "SimReport.h"
 
 class SimRunner {
  public:

@@ -6,11 +6,11 @@
 
 #include <iostream>
 
-#include "settings/DeviceDescription.h"
-#include "tools/sim/DeviceLink.h"
-#include "tools/sim/SimOptions.h"
-#include "tools/sim/SimReport.h"
-#include "tools/sim/SimRunner.h"
+#include "DeviceDescription.h"
+#include "DeviceLink.h"
+#include "SimOptions.h"
+#include "SimReport.h"
+#include "SimRunner.h"
 
 namespace {
 constexpr int kUsageError = 2;
