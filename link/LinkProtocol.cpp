@@ -52,9 +52,15 @@ void ShowOutcomeThenWait(AppState& state, LinkHost& host) {
 
 // The transfer is over as soon as the outcome is known, so that bytes that a
 // pump lets in are not taken for echoes of the finished frame.
-void FailTransfer(AppState& state, LinkHost& host) {
+void FailTransfer(AppState& state, LinkHost& host, TransferOutcome::Kind kind) {
   state.TransferInProgress = false;
   host.SetStatus(CountText(kErrorPrefix, state.FrameIndex, state.FrameLength).view());
+  TransferOutcome outcome{kind, state.FrameIndex, state.FrameLength};
+  if (kind == TransferOutcome::Kind::WrongEcho) {
+    outcome.sent = state.DownloadFrame[state.FrameIndex];
+    outcome.received = state.ReceivedByte;
+  }
+  host.TransferEnded(outcome);
   ShowOutcomeThenWait(state, host);
 }
 
@@ -62,6 +68,7 @@ void CompleteTransfer(AppState& state, LinkHost& host) {
   state.TransferInProgress = false;
   host.Pause(1000);
   host.SetStatus(kCompletedText);
+  host.TransferEnded({TransferOutcome::Kind::Completed, state.FrameIndex, state.FrameLength});
   ShowOutcomeThenWait(state, host);
 }
 
@@ -73,7 +80,7 @@ bool HandleEcho(AppState& state, LinkHost& host) {
   // emptied the frame; the rest of this input then belongs to no transfer.
   if (!EchoExpected(state)) return false;
   if (state.ReceivedByte != state.DownloadFrame[state.FrameIndex]) {
-    FailTransfer(state, host);
+    FailTransfer(state, host, TransferOutcome::Kind::WrongEcho);
     return false;
   }
   if (state.FrameIndex == state.FrameLength) {
@@ -108,7 +115,7 @@ void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
 
 void OnLinkLost(AppState& state, LinkHost& host) {
   if (state.TransferInProgress) {
-    FailTransfer(state, host);
+    FailTransfer(state, host, TransferOutcome::Kind::LineLost);
   } else {
     BackToWaiting(state, host);
   }

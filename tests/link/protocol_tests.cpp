@@ -94,6 +94,7 @@ TEST_F(Transfer, LastEchoCompletesAndDropsWhatFollowsEvenASignal) {
   EXPECT_EQ(Tail(8), Log({Write(state.DownloadFrame[332]), Progress(332), "pump", "pause 1000",
                           "status Download completed!", "pump", "pause 2000", kWaiting}));
   EXPECT_EQ(host.written.size(), 331u);
+  EXPECT_EQ(host.outcomes, Log{"completed 332/332"});
   EXPECT_EQ(state.FrameIndex, 332);
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
@@ -106,6 +107,9 @@ TEST_F(Transfer, WrongEchoOfSlot5StopsTheTransfer) {
   Receive("\x11" + Echo(5));
 
   EXPECT_EQ(host.log, Log({Progress(5), "pump", Error(5), "pump", "pause 2000", kWaiting}));
+  char sent[8];
+  std::snprintf(sent, sizeof sent, "0x%02X", state.DownloadFrame[5]);
+  EXPECT_EQ(host.outcomes, Log{"wrong echo 5/332 sent " + std::string(sent) + " got 0x11"});
   EXPECT_TRUE(host.written.empty());
   EXPECT_EQ(state.FrameIndex, 5);
   EXPECT_EQ(state.LinkState, 0);
@@ -234,6 +238,7 @@ TEST_F(Transfer, LostLineEndsATransferAsAWrongEchoDoes) {
   OnLinkLost(state, host);
 
   EXPECT_EQ(host.log, Log({Error(5), "pump", "pause 2000", kWaiting}));
+  EXPECT_EQ(host.outcomes, Log{"line lost 5/332"});
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
   EXPECT_EQ(state.FrameIndex, 5);
@@ -246,6 +251,7 @@ TEST(LinkLost, OutsideATransferTheBootloaderMustSignalAgain) {
   host.log.clear();
   OnLinkLost(state, host);
   EXPECT_EQ(host.log, Log({kWaiting}));
+  EXPECT_TRUE(host.outcomes.empty());  // no transfer, no outcome
   EXPECT_EQ(state.LinkState, 0);
 }
 
