@@ -1,9 +1,14 @@
 #include "Form1.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -11,11 +16,14 @@
 #include <QThread>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "ProgramLoader.h"
 #include "DownloadFrame.h"
 #include "LinkProtocol.h"
 #include "DeviceDescription.h"
+#include "SettingsStore.h"
+#include "Startup.h"
 
 namespace {
 // The layout is drawn in twips; 15 twips make one pixel at 96 dots per inch.
@@ -68,6 +76,42 @@ constexpr int kClientHeightTwips = 1980;
 constexpr uint32_t kFormColour = 0xCAE6D7;
 // About one frame of a 60 Hz display.
 constexpr int kStatusPaintIntervalMs = 16;
+// A replugged adapter is seen within a second, at no cost worth measuring.
+constexpr int kDeviceWatchMs = 1000;
+
+// The one local file that a drag carries; "" when it carries anything else.
+QString DraggedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return {};
+  const QList<QUrl> urls = data->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+  return urls.front().toLocalFile();
+}
+
+std::string ByteText(int32_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value & 0xFF));
+  return text;
+}
+
+// What happened, to which file, when: three lines.
+QString OutcomeSummary(const TransferOutcome& outcome, const std::string& file) {
+  const std::string at = "byte " + std::to_string(outcome.slot) + "/" + std::to_string(outcome.length);
+  std::string what;
+  switch (outcome.kind) {
+    case TransferOutcome::Kind::Completed:
+      what = "Download completed: all " + std::to_string(outcome.length) + " bytes echoed.";
+      break;
+    case TransferOutcome::Kind::WrongEcho:
+      what = "Download failed at " + at + ": sent " + ByteText(outcome.sent) +
+             ", the bootloader echoed " + ByteText(outcome.received) + ".";
+      break;
+    case TransferOutcome::Kind::LineLost:
+      what = "Download failed at " + at + ": the serial line was lost.";
+      break;
+  }
+  return Text(what) + "\n" + QFile::decodeName(file.c_str()) + "\n" +
+         QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+}
 }  // namespace
 
 Form1::Form1(AppState& state, Dialogs& dialogs, SettingsAccess& settings, SerialLine& line,
@@ -85,6 +129,9 @@ Form1::Form1(AppState& state, Dialogs& dialogs, SettingsAccess& settings, Serial
   statusFlush_.setSingleShot(true);
   statusFlush_.setInterval(kStatusPaintIntervalMs);
   connect(&statusFlush_, &QTimer::timeout, this, &Form1::PaintStatusNow);
+  deviceWatch_.setInterval(kDeviceWatchMs);
+  connect(&deviceWatch_, &QTimer::timeout, this, &Form1::WatchForDevice);
+  setAcceptDrops(true);
 }
 
 Form1::~Form1() {
@@ -112,6 +159,12 @@ void Form1::BuildControls() {
   menu1_->setObjectName("menu1");
   menuport_ = menu1_->addAction("Change Serial Port Number");
   menuport_->setObjectName("menuport");
+  // Ctrl+Q closes the window, as in every desktop program; not a control on the form.
+  auto* quit = new QAction(this);
+  quit->setObjectName("quit");
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  addAction(quit);
+  connect(quit, &QAction::triggered, this, &QWidget::close);
 
   const int menuHeight = menuBar()->sizeHint().height();
   setFixedSize(client->width(), client->height() + menuHeight);
@@ -120,8 +173,10 @@ void Form1::BuildControls() {
 void Form1::ConnectCommands() {
   connect(Command1_, &QPushButton::clicked, this,
           [this] { OpenProgramFile(state_, dialogs_, settings_, *this); });
-  connect(Command2_, &QPushButton::clicked, this,
-          [this] { StartDownload(state_, *this, dialogs_); });
+  connect(Command2_, &QPushButton::clicked, this, [this] {
+    transferFile_ = loadedFile_;
+    StartDownload(state_, *this, dialogs_);
+  });
   connect(menuport_, &QAction::triggered, this, [this] { ports_.ChangePort(); });
   line_.onReceive = [this] { OnPortReceive(state_, *this, line_.ReadAll()); };
   line_.onFailure = [this](const std::string& why) {
@@ -144,18 +199,39 @@ bool Form1::Load() {
   CentreOnScreen();  // the frame is known once shown
   Command1_->setFocus();
   std::string error;
-  if (!ReadDeviceDescription(state_.AppDir + "config.txt", state_.Device, error)) {
+  const std::string config = SettingsStore::DeviceDescriptionPath(state_.AppDir);
+  if (!ReadDeviceDescription(config, state_.Device, error)) {
     dialogs_.ShowMessage(error);
     return false;
   }
   setWindowTitle(Text(state_.AppTitle + " - " + state_.Device.DeviceModel));
   PumpEvents();
-  state_.LastPath = settings_.ReadSetting("Last Path", state_.AppDir);
+  state_.LastPath = settings_.ReadSetting("Last Path", DefaultFolder(state_.AppDir));
   state_.LinkState = 0;
   SetStatus(kWaitingText);
   ports_.OpenPort();
   ports_.ScanPorts();
   return true;
+}
+
+void Form1::OpenPath(const std::string& path) {
+  OpenProgramPath(state_, path, dialogs_, settings_, *this);
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+  // Only where the open command could run now.
+  if (Command1_->isEnabled() && !DraggedFile(event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+  const QString file = DraggedFile(event->mimeData());
+  if (!Command1_->isEnabled() || file.isEmpty()) return;
+  event->acceptProposedAction();
+  // The source of the drag waits for this event to end: load afterwards.
+  const std::string path = QFile::encodeName(file).toStdString();
+  QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
 }
 
 void Form1::SetCommandsEnabled(bool enabled) {
@@ -175,12 +251,33 @@ void Form1::EnableControls() {
   PumpEvents();
 }
 
-void Form1::SetHexLabel(const std::string& text) { label_hex_->setText(Text(text)); }
+void Form1::SetHexLabel(const std::string& text) {
+  label_hex_->setText(Text(text));
+  // The load names the file only once it has loaded, from LastPath.
+  loadedFile_ = text.empty() ? "" : state_.LastPath + text;
+}
 
 void Form1::SetCommStatus(const std::string& caption, uint32_t colour, const std::string& detail) {
   label_commstatus_->setText(Text(caption));
   label_commstatus_->setToolTip(Text(detail));
   SetBackColour(label_commstatus_, colour);
+  if (colour != kColourPortError) {
+    deviceWatch_.stop();
+    return;
+  }
+  deviceSeen_ = line_.DeviceStamp(state_.PortNumber);
+  if (!deviceWatch_.isActive()) deviceWatch_.start();
+}
+
+void Form1::WatchForDevice() {
+  // A modal box may be the port menu's, which opens the port itself after it.
+  if (QApplication::activeModalWidget() != nullptr || line_.IsOpen()) return;
+  const std::string stamp = line_.DeviceStamp(state_.PortNumber);
+  if (!stamp.empty() && stamp != deviceSeen_) {
+    ports_.OpenPort();  // a failure here records the stamp it failed with
+    return;
+  }
+  deviceSeen_ = stamp;
 }
 
 bool Form1::PortIsOpen() const { return line_.IsOpen(); }
@@ -205,6 +302,12 @@ void Form1::PaintStatusNow() {
   label_status_->setUpdatesEnabled(true);
   if (label_status_->isVisible()) label_status_->repaint();
   statusPainted_.start();
+}
+
+void Form1::TransferEnded(const TransferOutcome& outcome) {
+  // Qt takes a tooltip for markup only when its first line holds a tag,
+  // which this first line never does: a file name below it stays text.
+  label_status_->setToolTip(OutcomeSummary(outcome, transferFile_));
 }
 
 void Form1::PumpEvents() { QCoreApplication::processEvents(); }

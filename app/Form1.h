@@ -31,6 +31,9 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   // state, waiting text, open the port. False (after a message box saying
   // why) when the device description cannot be read.
   bool Load();
+  // Loads the file at path as the open command would with that path chosen
+  // (a file argument, a dropped file).
+  void OpenPath(const std::string& path);
 
   // Controls
   void DisableControls() override;
@@ -45,6 +48,12 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   void SetStatus(std::string_view text) override;
   void PumpEvents() override;
   void Pause(int milliseconds) override;
+  // Kept as the tooltip of label_status, for a user who looked away.
+  void TransferEnded(const TransferOutcome& outcome) override;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildControls();
@@ -52,6 +61,7 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   void SetCommandsEnabled(bool enabled);
   void CentreOnScreen();
   void PaintStatusNow();
+  void WatchForDevice();
 
   AppState& state_;
   Dialogs& dialogs_;
@@ -71,4 +81,13 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   // the transfer, so the label is repainted at most once per interval.
   QElapsedTimer statusPainted_;
   QTimer statusFlush_;
+
+  // While the port is in error, looks now and then at its device; a device
+  // that is there and not the one that failed (a replugged adapter, or the
+  // same one with new access rights) is reopened, once.
+  QTimer deviceWatch_;
+  std::string deviceSeen_;
+
+  std::string loadedFile_;    // full path of the file in label_hex, "" if none
+  std::string transferFile_;  // the file the last download press sent
 };

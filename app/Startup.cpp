@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <filesystem>
+#include <system_error>
 
 #include "AppState.h"
 #include "Form1.h"
@@ -20,6 +22,13 @@ std::string ProgramDirectory() {
   return dir;
 }
 
+std::string DefaultFolder(const std::string& programDir) {
+  if (access(programDir.c_str(), W_OK) == 0) return programDir;
+  std::string home = QFile::encodeName(QDir::homePath()).toStdString();
+  if (home.empty() || home.back() != '/') home += '/';
+  return home;
+}
+
 std::string SingleCopyLockPath() {
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
   if (!runtime.isEmpty()) return runtime.toStdString() + "/quorvel-zentrel.lock";
@@ -29,7 +38,14 @@ std::string SingleCopyLockPath() {
 }
 
 namespace {
-int RunWindow() {
+// A relative path names a file from the folder the program was started in.
+std::string AbsolutePath(const std::string& file) {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::absolute(file, error);
+  return error ? file : path.string();
+}
+
+int RunWindow(const std::string& file) {
   AppState state;
   state.AppDir = ProgramDirectory();
   QtDialogs dialogs(state.AppTitle);
@@ -38,15 +54,16 @@ int RunWindow() {
   Form1 form(state, dialogs, settings, line);
   dialogs.SetParent(&form);
   if (!form.Load()) return kConfigErrorExit;
+  if (!file.empty()) form.OpenPath(AbsolutePath(file));
   return QApplication::exec();
 }
 }  // namespace
 
-int RunZentrel() {
+int RunZentrel(const std::string& file) {
   QLockFile lock(QFile::decodeName(SingleCopyLockPath().c_str()));
   // Only a lock whose process has died is stale, however long a copy runs.
   lock.setStaleLockTime(0);
   if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) return 0;
   // A lock that cannot be written at all must not keep the program from starting.
-  return RunWindow();
+  return RunWindow(file);
 }

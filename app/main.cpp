@@ -1,8 +1,40 @@
 #include <QApplication>
+#include <QFile>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "Startup.h"
+#include "WindowArguments.h"
+#include "ZentrelVersion.h"
+
+namespace {
+constexpr int kUsageExit = 2;
+
+std::vector<std::string> Arguments(const QStringList& list) {
+  std::vector<std::string> args;
+  for (const QString& arg : list) args.push_back(QFile::encodeName(arg).toStdString());
+  return args;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the application object, which needs a display.
+  const WindowArguments early = ParseWindowArguments({argv + 1, argv + argc});
+  if (early.help || early.version) {
+    if (early.help) {
+      std::fputs(WindowHelpText().c_str(), stdout);
+    } else {
+      std::printf("zentrel %s\n", kZentrelVersion);
+    }
+    return 0;
+  }
   QApplication app(argc, argv);
-  return RunZentrel();
+  // Qt has taken its own options (-platform, -style, ...) off the list by now.
+  const WindowArguments parsed = ParseWindowArguments(Arguments(QCoreApplication::arguments().mid(1)));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "zentrel: %s\n%s", parsed.error.c_str(), WindowHelpText().c_str());
+    return kUsageExit;
+  }
+  return RunZentrel(parsed.file);
 }

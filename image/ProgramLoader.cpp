@@ -74,6 +74,11 @@ void OpenProgramFile(AppState& state, Dialogs& dialogs, SettingsAccess& settings
   const std::string path = dialogs.OpenFile(
       "Select Program File", "Intel HEX files (*.hex)|*.hex|All files (*.*)|*.*", state.LastPath);
   if (path.empty()) return;
+  OpenProgramPath(state, path, dialogs, settings, controls);
+}
+
+void OpenProgramPath(AppState& state, const std::string& path, Dialogs& dialogs,
+                     SettingsAccess& settings, Controls& controls) {
   const size_t cut = path.rfind('/');
   const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
   state.LastPath = path.substr(0, nameStart);

@@ -19,6 +19,11 @@ enum class LoadOutcome {
 void OpenProgramFile(AppState& state, Dialogs& dialogs, SettingsAccess& settings,
                      Controls& controls);
 
+// The open command with its path already chosen (a file argument, a dropped
+// file): LastPath becomes its folder, which is remembered, then the load.
+void OpenProgramPath(AppState& state, const std::string& path, Dialogs& dialogs,
+                     SettingsAccess& settings, Controls& controls);
+
 // Loads LastPath + fileName into a fresh image and reports the outcome.
 LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
                             Controls& controls);

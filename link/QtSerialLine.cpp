@@ -3,6 +3,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QThread>
@@ -149,6 +150,15 @@ bool QtSerialLine::Open(int portNumber, const std::string& settings, std::string
   if (OpenDevice(device, settings, error)) return true;
   error = "COM" + std::to_string(portNumber) + ": " + error;
   return false;
+}
+
+std::string QtSerialLine::DeviceStamp(int portNumber) const {
+  const std::string device = ResolvePortDevice(portNumber, mapDir_);
+  struct stat info {};
+  if (device.empty() || stat(device.c_str(), &info) != 0) return "";
+  // A new node gets a new inode and change time; so does a change of mode or owner.
+  return device + " " + std::to_string(info.st_rdev) + " " + std::to_string(info.st_ino) + " " +
+         std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
 }
 
 bool QtSerialLine::OpenDevice(const std::string& devicePath, const std::string& settings,

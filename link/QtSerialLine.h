@@ -21,6 +21,7 @@ class QtSerialLine : public QObject, public SerialLine {
   void WriteByte(uint8_t value) override;
   std::string ReadAll() override;
   std::string DevicePath() const override { return device_; }
+  std::string DeviceStamp(int portNumber) const override;
 
   // Blocks until bytes arrive (and onReceive has run) or the time is up;
   // for hosts that run their own loop. False on time-out or failure. With 0

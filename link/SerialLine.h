@@ -20,6 +20,10 @@ class SerialLine {
   virtual std::string ReadAll() = 0;
   // The device that the last Open resolved its number to ("" if none).
   virtual std::string DevicePath() const = 0;
+  // A stamp of the device that port number n names now: it changes when the
+  // device is made anew (an adapter plugged back) or its access changes;
+  // "" when there is no such device.
+  virtual std::string DeviceStamp(int portNumber) const = 0;
 
   // Raised after bytes have arrived.
   std::function<void()> onReceive;

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QString>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -21,6 +23,21 @@ QString ConfigHome() {
 
 QString SoftwareFolder() { return ConfigHome() + "/Software"; }
 
+// Follows links to the file that they name, whether or not it exists
+// (weakly_canonical stops at a link whose target is missing).
+std::filesystem::path RealFile(std::filesystem::path path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  constexpr int kMostLinks = 40;  // as the kernel's limit, so a loop ends
+  for (int hop = 0; hop < kMostLinks && fs::is_symlink(fs::symlink_status(path, error)); ++hop) {
+    const fs::path target = fs::read_symlink(path, error);
+    if (error) break;
+    path = target.is_relative() ? path.parent_path() / target : target;
+  }
+  const fs::path real = fs::weakly_canonical(path, error);
+  return error ? path.lexically_normal() : real;
+}
+
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 }  // namespace
@@ -33,6 +50,20 @@ std::string SettingsStore::DefaultPath() { return (SoftwareFolder() + "/Quorvel 
 
 std::string SettingsStore::PortMapDirectory() {
   return (SoftwareFolder() + "/Quorvel Zentrel.ports").toStdString();
+}
+
+std::string SettingsStore::UserDeviceDescriptionPath() {
+  return QFile::encodeName(SoftwareFolder() + "/Quorvel Zentrel/config.txt").toStdString();
+}
+
+std::string SettingsStore::DeviceDescriptionPath(const std::string& programDir) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path path = UserDeviceDescriptionPath();
+  // A link whose target is gone is still the user's choice: reading it
+  // reports the missing target instead of silently using another file.
+  if (!fs::exists(fs::symlink_status(path, error))) path = programDir + "config.txt";
+  return RealFile(path).string();
 }
 
 void SettingsStore::CreateSettingsKey() {

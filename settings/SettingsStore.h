@@ -16,6 +16,11 @@ class SettingsStore : public SettingsAccess {
   static std::string DefaultPath();
   // The port map folder beside the settings file: Software/Quorvel Zentrel.ports
   static std::string PortMapDirectory();
+  // The user's own device description: Software/Quorvel Zentrel/config.txt.
+  static std::string UserDeviceDescriptionPath();
+  // The device description to read: the user's own when it exists, else
+  // config.txt in programDir; links resolved, so messages name the real file.
+  static std::string DeviceDescriptionPath(const std::string& programDir);
 
   void CreateSettingsKey();
   std::string ReadSetting(const std::string& name, const std::string& defaultValue) override;

@@ -40,6 +40,9 @@ class FakeSerialLine : public SerialLine {
   }
   std::string ReadAll() override { return std::exchange(input_, std::string()); }
   std::string DevicePath() const override { return device_; }
+  std::string DeviceStamp(int portNumber) const override {
+    return usablePorts.count(portNumber) != 0 ? "/dev/fake" + std::to_string(portNumber) : "";
+  }
 
   // Bytes arrive from the device.
   void Receive(const std::string& bytes) {

@@ -1,7 +1,10 @@
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QTest>
+#include <QUrl>
+#include <filesystem>
 
 #include "QtDialogs.h"
 #include "LinkProtocol.h"
@@ -100,12 +103,19 @@ TEST_F(WindowTest, TabOrderStartsAtOpenThenDownload) {
 TEST_F(WindowTest, CaptionNamesTheModel) {
   struct Case {
     const char* config;
+    const char* userConfig;  // the user's own config.txt, nullptr for none
     const char* caption;
   };
-  for (const Case& c : {Case{"model:demo1\n", "Quorvel Zentrel - DEMO1"},
-                        Case{"Model:DEMO1\nflash:32768\n", "Quorvel Zentrel - "}}) {
+  const std::string userConfig = userDirs.dir().path() + "/Software/Quorvel Zentrel/config.txt";
+  for (const Case& c : {Case{"model:demo1\n", nullptr, "Quorvel Zentrel - DEMO1"},
+                        Case{"Model:DEMO1\nflash:32768\n", nullptr, "Quorvel Zentrel - "},
+                        Case{"model:demo1\n", "model:mine\n", "Quorvel Zentrel - MINE"}}) {
     form.reset();
     dir.write("config.txt", c.config);
+    if (c.userConfig != nullptr) {
+      std::filesystem::create_directories(std::filesystem::path(userConfig).parent_path());
+      userDirs.dir().write("Software/Quorvel Zentrel/config.txt", c.userConfig);
+    }
     EXPECT_EQ(Window().windowTitle(), "Quorvel Zentrel");
     ASSERT_TRUE(Window().Load());
     EXPECT_EQ(Window().windowTitle(), c.caption);
@@ -149,6 +159,17 @@ TEST_F(WindowTest, MissingConfigurationStopsWithThePath) {
       << dialogs.messages[0];
   EXPECT_TRUE(line.opens.empty());
   EXPECT_EQ(Window().windowTitle(), "Quorvel Zentrel");
+}
+
+// An installed copy reads config.txt through a link into /etc: the message
+// names the file that is missing, not the link.
+TEST_F(WindowTest, MissingConfigurationBehindALinkNamesTheRealFile) {
+  std::remove(dir.file("config.txt").c_str());
+  std::filesystem::create_symlink(dir.file("etc-config.txt"), dir.file("config.txt"));
+  EXPECT_FALSE(Window().Load());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find(dir.file("etc-config.txt") + " was not found"), std::string::npos)
+      << dialogs.messages[0];
 }
 
 TEST_F(WindowTest, DisableThenEnableLeavesEveryCommandEnabled) {
@@ -209,6 +230,44 @@ TEST_F(WindowTest, SecondFileLeavesNothingOfTheFirst) {
   EXPECT_EQ(state.ProgramBytes, 16);
   EXPECT_EQ(state.FlashImage[0], 0x11);
   EXPECT_EQ(state.FlashImage[0x100], 0xFF);
+}
+
+TEST_F(WindowTest, DroppedFileLoadsAsTheOpenCommandWould) {
+  Loaded();
+  const std::string demo = SourcePath("tests/app/data/demo.hex");
+  struct Case {
+    QList<QUrl> urls;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {{QUrl("https://example.invalid/demo.hex")}, false},
+      {{QUrl::fromLocalFile(QString::fromStdString(demo)), QUrl::fromLocalFile("/tmp/other.hex")}, false},
+      {{QUrl::fromLocalFile(QString::fromStdString(demo))}, true},
+  };
+  for (const Case& c : cases) {
+    QMimeData data;
+    data.setUrls(c.urls);
+    const QPoint at = Window().rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Window(), &enter);
+    EXPECT_EQ(enter.isAccepted(), c.accepted) << c.urls.front().toString().toStdString();
+    if (!c.accepted) continue;
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Window(), &drop);
+    ASSERT_TRUE(RunEventsUntil([&] { return !dialogs.messages.empty(); }, 10000));
+  }
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Operation completed.\r\nTotal 200 (.195K) program bytes loaded."});
+  EXPECT_EQ(Label("label_hex")->text(), "demo.hex");
+  EXPECT_EQ(state.LastPath, SourcePath("tests/app/data/"));
+  EXPECT_EQ(*settings.Find("Last Path"), state.LastPath);
+  EXPECT_TRUE(dialogs.lastFileTitle.empty());  // no dialog was needed
+}
+
+TEST_F(WindowTest, CtrlQClosesTheWindow) {
+  ProbedForm& window = Loaded();
+  ASSERT_TRUE(window.isVisible());
+  QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(WindowTest, CancelledOpenChangesNothing) {
@@ -273,6 +332,31 @@ TEST_F(WindowTest, ReceivedBytesAndLineFailureReachTheLink) {
   EXPECT_NE(Label("label_commstatus")->toolTip().indexOf("device gone"), -1);
 }
 
+TEST_F(WindowTest, PortInErrorIsReopenedOnlyWhenItsDeviceComesBack) {
+  Loaded();
+  line.usablePorts.clear();
+  line.Fail("device gone");
+  line.opens.clear();
+  // Missing for a while: nothing is tried.
+  QTest::qWait(1500);  // more than one look for the device
+  EXPECT_TRUE(line.opens.empty());
+  EXPECT_EQ(Label("label_commstatus")->text(), "Serial port 2 error!");
+
+  line.usablePorts.insert(2);
+  ASSERT_TRUE(RunEventsUntil([&] { return Label("label_commstatus")->text() == "Serial port 2 ready"; }, 10000));
+  EXPECT_EQ(line.opens, std::vector<std::string>{"2 19200,n,8,1"});
+  EXPECT_EQ(state.LinkState, 0);
+  EXPECT_EQ(Label("label_status")->text(), "Waiting for signal from bootloader...");
+
+  // A port that fails while its device stays is not retried again and again.
+  ProbedForm& window = Window();
+  line.opens.clear();
+  window.SetCommStatus("Serial port 2 error!", kColourPortError, "busy");
+  line.Close();
+  QTest::qWait(1500);  // more than one look for the device
+  EXPECT_TRUE(line.opens.empty());
+}
+
 TEST_F(WindowTest, DownloadRunsThroughTheEchoes) {
   ProbedForm& window = Loaded();
   OpenFile(SourcePath("tests/app/data/demo.hex"));
@@ -288,6 +372,11 @@ TEST_F(WindowTest, DownloadRunsThroughTheEchoes) {
   std::vector<uint8_t> sent{0x55};
   sent.insert(sent.end(), state.DownloadFrame.begin() + 1, state.DownloadFrame.end());
   EXPECT_EQ(line.written, sent);
+  // The outcome stays in the tooltip after the label has moved on.
+  const QString tip = Label("label_status")->toolTip();
+  EXPECT_NE(tip.indexOf("Download completed: all " + QString::number(state.FrameLength) + " bytes echoed."), -1) << tip.toStdString();
+  EXPECT_NE(tip.indexOf(QString::fromStdString(SourcePath("tests/app/data/demo.hex"))), -1) << tip.toStdString();
+  EXPECT_NE(tip.indexOf(QDate::currentDate().toString("yyyy-MM-dd")), -1) << tip.toStdString();
 }
 
 TEST_F(WindowTest, WrongEchoStopsTheDownload) {
@@ -308,6 +397,13 @@ TEST_F(WindowTest, WrongEchoStopsTheDownload) {
   EXPECT_EQ(window.pauses, std::vector<int>{2000});
   EXPECT_EQ(line.written.size(), 6u);
   EXPECT_EQ(state.FrameIndex, 5);
+  char bytes[64];
+  std::snprintf(bytes, sizeof bytes, ": sent 0x%02X, the bootloader echoed 0x%02X.", state.DownloadFrame[5],
+                state.DownloadFrame[5] ^ 0xFF);
+  const QString tip = Label("label_status")->toolTip();
+  EXPECT_NE(tip.indexOf(QString::fromStdString("Download failed at byte 5/" + n + bytes)), -1)
+      << tip.toStdString();
+  EXPECT_NE(tip.indexOf("demo.hex"), -1) << tip.toStdString();
 }
 
 TEST_F(WindowTest, StatusTextIsExactButPaintedSparingly) {

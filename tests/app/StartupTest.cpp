@@ -11,6 +11,8 @@
 #include <filesystem>
 
 #include "Startup.h"
+#include "WindowArguments.h"
+#include "ZentrelVersion.h"
 #include "common/TestSupport.h"
 
 TEST(Startup, ProgramDirectoryIsTheRealFolderEndingInSlash) {
@@ -25,6 +27,67 @@ TEST(Startup, LockIsPerUser) {
   unsetenv("XDG_RUNTIME_DIR");
   EXPECT_EQ(SingleCopyLockPath(), QDir::tempPath().toStdString() + "/quorvel-zentrel-" +
                                       std::to_string(getuid()) + ".lock");
+}
+
+TEST(Startup, DefaultFolderIsTheProgramFolderOnlyWhereTheUserMayWrite) {
+  TempDir dir;
+  const std::string home = QDir::homePath().toStdString() + "/";
+  EXPECT_EQ(DefaultFolder(dir.path() + "/"), dir.path() + "/");
+  EXPECT_EQ(DefaultFolder(dir.file("gone") + "/"), home);
+  if (getuid() != 0) {  // root may write anywhere
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::owner_exec);
+    EXPECT_EQ(DefaultFolder(dir.path() + "/"), home);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+  }
+}
+
+TEST(WindowArgumentsTest, FileHelpVersionAndMistakes) {
+  struct Row {
+    std::vector<std::string> args;
+    bool help, version;
+    const char* file;
+    const char* error;
+  };
+  const Row rows[] = {
+      {{}, false, false, "", ""},
+      {{"blink.hex"}, false, false, "blink.hex", ""},
+      {{"--version"}, false, true, "", ""},
+      {{"-h"}, true, false, "", ""},
+      {{"--bogus", "--help"}, true, false, "", "unknown option '--bogus'"},
+      {{"--", "--help"}, false, false, "--help", ""},
+      {{"-"}, false, false, "-", ""},
+      {{"a.hex", "b.hex"}, false, false, "a.hex", "one HEX file at a time ('a.hex', then 'b.hex')"},
+  };
+  for (const Row& row : rows) {
+    const WindowArguments parsed = ParseWindowArguments(row.args);
+    SCOPED_TRACE(row.args.empty() ? "(none)" : row.args.front());
+    EXPECT_EQ(parsed.help, row.help);
+    EXPECT_EQ(parsed.version, row.version);
+    EXPECT_EQ(parsed.file, row.file);
+    EXPECT_EQ(parsed.error, row.error);
+  }
+}
+
+// --help and --version must work where there is no display at all.
+TEST(Startup, HelpAndVersionNeedNoDisplay) {
+  struct Row {
+    const char* arg;
+    std::string output;
+  };
+  for (const Row& row : {Row{"--version", std::string("zentrel ") + kZentrelVersion + "\n"},
+                         Row{"--help", WindowHelpText()}}) {
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    program.setProcessEnvironment(env);
+    program.start(QString::fromStdString(BinPath("zentrel")), {row.arg});
+    ASSERT_TRUE(program.waitForFinished(30000)) << row.arg;
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << row.arg;
+    EXPECT_EQ(program.exitCode(), 0) << row.arg;
+    EXPECT_EQ(program.readAllStandardOutput().toStdString(), row.output);
+    EXPECT_EQ(program.readAllStandardError().toStdString(), "") << row.arg;
+  }
 }
 
 namespace {
@@ -46,22 +109,26 @@ class SingleCopyTest : public ::testing::Test {
     }
   }
 
-  QProcess& Start(const std::string& runtimeDir = "") {
+  QProcess& Start(const QStringList& args = {}, const std::string& runtimeDir = "",
+                  const std::string& workDir = "") {
     copies.push_back(std::make_unique<QProcess>());
     QProcess& copy = *copies.back();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     if (!runtimeDir.empty()) env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir));
     copy.setProcessEnvironment(env);
-    copy.start(QString::fromStdString(BinPath("zentrel")), {});
+    if (!workDir.empty()) copy.setWorkingDirectory(QString::fromStdString(workDir));
+    copy.start(QString::fromStdString(BinPath("zentrel")), args);
     EXPECT_TRUE(copy.waitForStarted(10000));
     return copy;
   }
 
   // The load sequence has run when the port number has been stored.
-  bool Loaded() const {
+  bool Loaded() const { return !Stored("Serial Port Number").isEmpty(); }
+  QString Stored(const char* name) const {
     return QSettings(QString::fromStdString(dirs.settingsFile()), QSettings::IniFormat)
-        .contains("Serial Port Number");
+        .value(name)
+        .toString();
   }
 
   // The lock names the process that holds it on its first line.
@@ -97,7 +164,17 @@ TEST_F(SingleCopyTest, SecondCopyEndsSilentlyAndAStaleLockDoesNotBlock) {
 TEST_F(SingleCopyTest, LockThatCannotBeWrittenDoesNotKeepTheProgramFromStarting) {
   // A plain file where the folder should be: the lock cannot be made there.
   dirs.dir().write("not-a-folder", "");
-  QProcess& copy = Start(dirs.dir().file("not-a-folder"));
+  QProcess& copy = Start({}, dirs.dir().file("not-a-folder"));
   EXPECT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
+  EXPECT_EQ(copy.state(), QProcess::Running);
+}
+
+TEST_F(SingleCopyTest, FileArgumentIsOpenedFromTheStartingFolder) {
+  std::filesystem::create_directories(dirs.dir().file("here"));
+  dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
+  QProcess& copy = Start({"blink.hex"}, "", dirs.dir().file("here"));
+  // The open command remembers the folder before it loads the file.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Stored("Last Path") == QString::fromStdString(dirs.dir().file("here/")); }, 60000))
+      << Stored("Last Path").toStdString();
   EXPECT_EQ(copy.state(), QProcess::Running);
 }

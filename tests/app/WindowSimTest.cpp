@@ -6,6 +6,7 @@
 #include "QtSerialLine.h"
 #include "SettingsStore.h"
 #include "app/WindowTestSupport.h"
+#include "link/port_pty.h"
 
 namespace {
 class SimWindowTest : public ::testing::Test {
@@ -93,4 +94,34 @@ TEST_F(SimWindowTest, WrongEchoNamesTheByteAndWaitsAgain) {
                                       "Waiting for signal from bootloader..."}));
   EXPECT_EQ(window.statuses.size(), 9u);
   EXPECT_EQ(state.FrameIndex, 7);
+}
+
+// An adapter that is unplugged and plugged back: a pseudo-terminal that
+// disappears and a new one that the port map names in its place.
+TEST(ReplugWindowTest, DeviceThatComesBackIsReopenedAndTalks) {
+  ScopedUserDirs userDirs;
+  TempDir appDir;
+  appDir.write("config.txt", kDemoConfig);
+  AppState state;
+  state.AppDir = appDir.path() + "/";
+  ProbingDialogs dialogs;
+  MemorySettings settings;
+  QtSerialLine line{SettingsStore::PortMapDirectory()};
+  auto first = std::make_unique<Pty>();
+  MapPorts(userDirs.portMapDir(), {{2, first.get()}});
+  ProbedForm form(state, dialogs, settings, line);
+  ASSERT_TRUE(form.Load());
+  QLabel* status = form.findChild<QLabel*>("label_commstatus");
+  ASSERT_EQ(status->text(), "Serial port 2 ready");
+
+  first.reset();  // unplugged: the device side and its node are gone
+  ASSERT_TRUE(RunEventsUntil([&] { return status->text() == "Serial port 2 error!"; }, 10000));
+  Pty second;
+  MapPorts(userDirs.portMapDir(), {{2, &second}});
+  ASSERT_TRUE(RunEventsUntil([&] { return status->text() == "Serial port 2 ready"; }, 10000));
+  EXPECT_NE(status->toolTip().indexOf(QString::fromStdString(second.devicePath())), -1);
+
+  second.Send("U");
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 1; }, 10000));
+  EXPECT_EQ(second.Receive(1), "U");
 }

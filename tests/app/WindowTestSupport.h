@@ -99,6 +99,7 @@ class WindowTest : public ::testing::Test {
     }
   }
 
+  ScopedUserDirs userDirs;  // no user's own config.txt or settings reach the window
   TempDir dir;
   AppState state;
   ProbingDialogs dialogs;

@@ -108,9 +108,18 @@ TEST(CheckCommand, FindsConfigBesideTheRealProgramAndFilesInTheWorkingFolder) {
   Fixture f;
   std::filesystem::create_symlink(BinPath("zentrel-cli"), f.dir.file("linked-cli"));
   std::filesystem::remove(f.dir.file("config.txt"));
+  ScopedUserDirs user;
   ProcessResult run = RunProgram(Q(f.dir.file("linked-cli")), {"check", "prog.hex"}, Q(f.dir.path()));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("Total 20 (.019K)"), std::string::npos) << run.out;
+
+  // The user's own device description comes first, and is named.
+  const std::string own = user.dir().path() + "/Software/Quorvel Zentrel/config.txt";
+  std::filesystem::create_directories(std::filesystem::path(own).parent_path());
+  user.dir().write("Software/Quorvel Zentrel/config.txt", "flash:99999999999\n");
+  run = RunProgram(Q(f.dir.file("linked-cli")), {"check", "prog.hex"}, Q(f.dir.path()));
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find(own), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 
 #include "DeviceDescription.h"
+#include "SettingsStore.h"
 
 void PrintLine(std::FILE* stream, const std::string& text) {
   std::string line;
@@ -35,7 +36,7 @@ void ConsoleDialogs::Release(std::FILE* stream) {
 
 QCommandLineOption ConfigOption() {
   return QCommandLineOption("config", "Read the device description from PATH instead of the "
-                                      "config.txt beside the program.", "PATH");
+                                      "user's own config.txt or the one beside the program.", "PATH");
 }
 
 std::optional<int> ParseCommand(QCommandLineParser& parser, const QString& command,
@@ -77,7 +78,8 @@ bool SetUpState(AppState& state, const QString& configPath) {
   // applicationDirPath comes from /proc/self/exe, where links are resolved.
   state.AppDir = LocalPath(QCoreApplication::applicationDirPath());
   if (state.AppDir.empty() || state.AppDir.back() != '/') state.AppDir += '/';
-  const std::string config = configPath.isEmpty() ? state.AppDir + "config.txt" : LocalPath(configPath);
+  const std::string config =
+      configPath.isEmpty() ? SettingsStore::DeviceDescriptionPath(state.AppDir) : LocalPath(configPath);
   std::string error;
   if (!ReadDeviceDescription(config, state.Device, error)) {
     PrintLine(stderr, error);

@@ -36,7 +36,8 @@ class ConsoleDialogs : public MessageCollector {
 void PrintLine(std::FILE* stream, const std::string& text);
 void PrintError(const QString& text);
 
-// --config PATH: config.txt to read instead of the one beside the program.
+// --config PATH: config.txt to read instead of the user's own or the one
+// beside the program.
 QCommandLineOption ConfigOption();
 
 // Parses "zentrel-cli <command> args". Returns the exit status when the
