@@ -275,7 +275,8 @@ std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser
   }
   for (const QString& device : parser.values("device")) targets.push_back(BoardTarget{0, LocalPath(device)});
   if (targets.empty()) {
-    const auto stored = NumberValue(SettingsStore().ReadSetting("Serial Port Number", "2"));
+    SettingsStore store;
+    const auto stored = NumberValue(ReadStored(store, kPortNumberSetting));
     if (!stored) return std::nullopt;
     targets.push_back(BoardTarget{*stored, ""});
   }
@@ -330,8 +331,9 @@ int RunDownload(const QStringList& args) {
     return kExitRefused;
   }
 
+  SettingsStore store;
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
-                                                : SettingsStore().ReadSetting("Serial Port Baud Rate", "19200");
+                                                : ReadStored(store, kBaudRateSetting);
   std::vector<std::unique_ptr<Board>> boards;
   for (const BoardTarget& target : *targets) {
     boards.push_back(std::make_unique<Board>(state, SettingsStore::PortMapDirectory()));
