@@ -16,8 +16,9 @@
 
 namespace {
 
+// The bootloader sits above the largest program area the header can announce.
 constexpr const char* kConfig64K =
-    "model:BIG\nflash:65536\neeprom:256\neraseblock:64\nprogramblock:8\nbootloader:00FC00\n";
+    "model:BIG\nflash:131072\neeprom:256\neraseblock:64\nprogramblock:8\nbootloader:010000\n";
 
 class CliDownload : public ::testing::Test {
  protected:

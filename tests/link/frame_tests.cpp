@@ -77,6 +77,7 @@ TEST(DownloadFrame, RoundsUpToEraseBlocksAndAnnouncesTheLastAddress) {
   for (const Row& row : rows) {
     AppState state = ExampleState();
     state.Device.FlashSize = 65536;
+    state.Device.BootloaderAddress = 65536;
     state.FlashImage.resize(65536, 0xFF);
     state.ProgramBytes = row.before;
     Press press;
@@ -99,7 +100,7 @@ TEST(DownloadFrame, JumpWordsLeadToTheBootloader) {
       {0x7D00, {0x80, 0xEF, 0x3E, 0xF0}},  {0x7D01, {0x80, 0xEF, 0x3E, 0xF0}},
       {0x7D03, {0x82, 0xEF, 0x3E, 0xF0}},  {0x1FC00, {0x00, 0xEF, 0xFE, 0xF0}},
       {0x20000, {0x00, 0xEF, 0x00, 0xF1}}, {0x1FFFFE, {0xFF, 0xEF, 0xFF, 0xFF}},
-      {0x000000, {0x00, 0xEF, 0x00, 0xF0}},
+      {0x000140, {0xA0, 0xEF, 0x00, 0xF0}},
   };
   for (const Row& row : rows) {
     AppState state = ExampleState();
@@ -169,6 +170,9 @@ TEST(DownloadFrame, RefusesFramesThatCannotBeSentAndSaysWhy) {
          s.FlashImage.resize(300);
        },
        "flash:300"},
+      {"area reaching the bootloader", [](AppState& s) { s.Device.BootloaderAddress = 0x100; },
+       "is 320 bytes and reaches config.txt bootloader:000100 (byte 256)"},
+      {"bootloader at 0", [](AppState& s) { s.Device.BootloaderAddress = 0; }, "bootloader:000000"},
       {"port closed", [](AppState&) {}, "serial port is not open"},
   };
   for (const Row& row : rows) {
