@@ -6,7 +6,7 @@
 
 #include "common/TestSupport.h"
 #include "DownloadFrame.h"
-#include "frame_fixture.h"
+#include "common/WorkedExample.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ TEST(DownloadFrame, WorkedExampleSlotBySlot) {
   EXPECT_EQ(state.FrameIndex, 1);
   EXPECT_TRUE(state.TransferInProgress);
   EXPECT_EQ(state.LinkState, 1);
-  const std::vector<uint8_t> expected = ExampleFrame();
+  const std::vector<uint8_t> expected = ExampleSlots();
   ASSERT_EQ(state.DownloadFrame.size(), expected.size());
   for (size_t slot = 0; slot < expected.size(); ++slot) {
     EXPECT_EQ(state.DownloadFrame[slot], expected[slot]) << "slot " << slot;
@@ -46,7 +46,7 @@ TEST(DownloadFrame, WriteBlocksOf64ChangeOnlySlot4) {
   Press press;
   press.On(state);
 
-  std::vector<uint8_t> expected = ExampleFrame();
+  std::vector<uint8_t> expected = ExampleSlots();
   expected[4] = 0x40;
   EXPECT_EQ(state.DownloadFrame, expected);
   EXPECT_EQ(state.FrameLength, 332);
@@ -60,7 +60,7 @@ TEST(DownloadFrame, PressingTwiceBuildsTheSameFrameAndSendsSlot1Again) {
   press.On(state);
 
   EXPECT_EQ(state.ProgramBytes, 320);
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
   EXPECT_EQ(state.FrameIndex, 1);
   EXPECT_EQ(press.host.written, std::vector<uint8_t>({0x3F, 0x3F}));
 }
@@ -203,7 +203,7 @@ TEST(DownloadFrame, RefusedBuildLeavesTheStateAsItWas) {
 
   EXPECT_NE(reason, "");
   EXPECT_EQ(state.ProgramBytes, 0x10A);
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
   EXPECT_EQ(state.FrameLength, 332);
 }
 
@@ -211,7 +211,7 @@ TEST(DownloadFrame, BuildDoesNotDependOnTheLink) {
   AppState state = ExampleState();
   state.LinkState = 0;
   EXPECT_EQ(BuildDownloadFrame(state), "");
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
 }
