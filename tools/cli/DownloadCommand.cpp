@@ -59,9 +59,11 @@ class Board : public LinkHost {
 
   bool PortIsOpen() const override { return line_.IsOpen(); }
   void WriteByte(uint8_t value) override { line_.WriteByte(value); }
-  void SetStatus(std::string_view text) override;
+  // The window's texts are for a person watching; the outcome comes as an event.
+  void SetStatus(std::string_view) override {}
   void PumpEvents() override {}
   void Pause(int) override {}
+  void TransferEnded(const TransferOutcome& outcome) override { ended_ = outcome; }
 
  private:
   void Receive();
@@ -71,11 +73,7 @@ class Board : public LinkHost {
   std::string Where() const {
     return name_ == line_.DevicePath() ? name_ : name_ + " (" + line_.DevicePath() + ")";
   }
-  // "ERROR downloading byte k/n": the byte in flight when a transfer failed.
-  std::string FailingByte() const {
-    return "ERROR downloading byte " + std::to_string(state_.FrameIndex) + "/" +
-           std::to_string(state_.FrameLength);
-  }
+  void TakeOutcome(const std::string& lineFailure);
 
   AppState state_;
   QtSerialLine line_;
@@ -86,7 +84,8 @@ class Board : public LinkHost {
   const QElapsedTimer* clock_ = nullptr;
   qint64 deadline_ = 0, transferStart_ = 0, finishedAt_ = 0;
   int32_t lastIndex_ = 0;
-  bool started_ = false, completed_ = false, echoFailed_ = false;
+  bool started_ = false;
+  std::optional<TransferOutcome> ended_;
   std::string outcome_;
   int exitCode_ = kExitFailure;
 };
@@ -116,23 +115,13 @@ void Board::Start(const Timeouts& timeouts, const QElapsedTimer& clock) {
   dialogs_.hold = true;
 }
 
-void Board::SetStatus(std::string_view text) {
-  if (text == kCompletedText) completed_ = true;
-  if (text.rfind("ERROR", 0) == 0) echoFailed_ = true;
-}
-
 void Board::Receive() {
   if (phase_ == Phase::Done) return;
   OnPortReceive(state_, *this, line_.ReadAll());
   if (phase_ == Phase::WaitingForSignal && state_.LinkState == 1) BeginTransfer();
   if (phase_ != Phase::Transferring) return;
-  if (completed_) {
-    Finish(kExitSuccess, std::string(kCompletedText));
-  } else if (echoFailed_) {
-    char detail[32];
-    std::snprintf(detail, sizeof detail, ": sent 0x%02X, echo 0x%02X",
-                  state_.DownloadFrame[static_cast<size_t>(state_.FrameIndex)], state_.ReceivedByte);
-    Finish(kExitFailure, FailingByte() + detail);
+  if (ended_) {
+    TakeOutcome("");
   } else if (state_.FrameIndex != lastIndex_) {
     lastIndex_ = state_.FrameIndex;
     deadline_ = clock_->elapsed() + timeouts_.echoMs;
@@ -173,7 +162,29 @@ void Board::LineFailed(const std::string& why) {
   OnLinkLost(state_, *this);
   if (phase_ == Phase::Done) return;
   const std::string failure = "the serial line failed: " + why;
-  Finish(kExitFailure, phase_ == Phase::Transferring ? FailingByte() + ": " + failure : failure);
+  if (ended_ && phase_ == Phase::Transferring) {
+    TakeOutcome(failure);
+  } else {
+    Finish(kExitFailure, failure);
+  }
+}
+
+// The message names the byte in flight, with the byte sent and its echo.
+void Board::TakeOutcome(const std::string& lineFailure) {
+  const TransferOutcome outcome = *ended_;
+  if (outcome.kind == TransferOutcome::Kind::Completed) {
+    Finish(kExitSuccess, std::string(kCompletedText));
+    return;
+  }
+  std::string text = ErrorText(outcome.slot, outcome.length);
+  if (outcome.kind == TransferOutcome::Kind::WrongEcho) {
+    char detail[32];
+    std::snprintf(detail, sizeof detail, ": sent 0x%02X, echo 0x%02X", outcome.sent, outcome.received);
+    text += detail;
+  } else {
+    text += ": " + lineFailure;
+  }
+  Finish(kExitFailure, text);
 }
 
 void Board::Finish(int exitCode, std::string outcome) {
