@@ -91,6 +91,9 @@ TEST_F(CliDownload, WrongEchoNamesTheFailingByte) {
     EXPECT_EQ(cli.exitCode, 1);
     EXPECT_NE(cli.err.find("ERROR downloading byte " + std::to_string(k) + "/1036"), std::string::npos) << cli.err;
   }
+  // The simulator inverts the echo; the data bytes are 0x42.
+  auto [cli, sim] = Download(file, {"--corrupt-echo", "500"});
+  EXPECT_NE(cli.err.find("byte 500/1036: sent 0x42, echo 0xBD"), std::string::npos) << cli.err;
 }
 
 TEST_F(CliDownload, FaultsOnTheLineEndWithAClearMessage) {
