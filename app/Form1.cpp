@@ -23,7 +23,7 @@
 #include "LinkProtocol.h"
 #include "DeviceDescription.h"
 #include "SettingsStore.h"
-#include "Startup.h"
+#include "ProgramFolder.h"
 
 namespace {
 // The layout is drawn in twips; 15 twips make one pixel at 96 dots per inch.
@@ -206,7 +206,7 @@ bool Form1::Load() {
   }
   setWindowTitle(Text(state_.AppTitle + " - " + state_.Device.DeviceModel));
   PumpEvents();
-  state_.LastPath = settings_.ReadSetting("Last Path", DefaultFolder(state_.AppDir));
+  state_.LastPath = settings_.ReadSetting(kLastPathSetting, DefaultFolder(state_.AppDir));
   state_.LinkState = 0;
   SetStatus(kWaitingText);
   ports_.OpenPort();

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <string_view>
 
-// How a transfer ended, reported once, when the outcome is known.
+// How a transfer ended, for hosts that act on it rather than show it.
 struct TransferOutcome {
   enum class Kind { Completed, WrongEcho, LineLost };
-  Kind kind;
-  int32_t slot;    // the slot in flight; the last slot when completed
-  int32_t length;  // FrameLength
-  int32_t sent = -1;      // with a wrong echo: the byte sent
-  int32_t received = -1;  // and the byte that came back
+  Kind kind = Kind::Completed;
+  int32_t slot = 0;    // the slot in flight; the last one when completed
+  int32_t length = 0;  // FrameLength
+  uint8_t sent = 0;      // the byte of that slot
+  uint8_t received = 0;  // its echo; for LineLost the last byte received
 };
 
 class LinkHost {
@@ -25,7 +25,7 @@ class LinkHost {
   virtual void PumpEvents() = 0;
   // Blocks for this many milliseconds.
   virtual void Pause(int milliseconds) = 0;
-  // The outcome of a transfer, before it is kept on view; a host that keeps
-  // no record of it ignores it.
+  // Raised once per transfer, as soon as its outcome is known, before the
+  // outcome text is shown. A host that only shows the texts ignores it.
   virtual void TransferEnded(const TransferOutcome&) {}
 };

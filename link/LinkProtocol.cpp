@@ -50,25 +50,27 @@ void ShowOutcomeThenWait(AppState& state, LinkHost& host) {
   if (!state.TransferInProgress) BackToWaiting(state, host);
 }
 
+TransferOutcome OutcomeOf(const AppState& state, TransferOutcome::Kind kind) {
+  const auto slot = static_cast<size_t>(state.FrameIndex);
+  const uint8_t sent = slot < state.DownloadFrame.size() ? state.DownloadFrame[slot] : 0;
+  return TransferOutcome{kind, state.FrameIndex, state.FrameLength, sent,
+                         static_cast<uint8_t>(state.ReceivedByte)};
+}
+
 // The transfer is over as soon as the outcome is known, so that bytes that a
 // pump lets in are not taken for echoes of the finished frame.
 void FailTransfer(AppState& state, LinkHost& host, TransferOutcome::Kind kind) {
   state.TransferInProgress = false;
+  host.TransferEnded(OutcomeOf(state, kind));
   host.SetStatus(CountText(kErrorPrefix, state.FrameIndex, state.FrameLength).view());
-  TransferOutcome outcome{kind, state.FrameIndex, state.FrameLength};
-  if (kind == TransferOutcome::Kind::WrongEcho) {
-    outcome.sent = state.DownloadFrame[state.FrameIndex];
-    outcome.received = state.ReceivedByte;
-  }
-  host.TransferEnded(outcome);
   ShowOutcomeThenWait(state, host);
 }
 
 void CompleteTransfer(AppState& state, LinkHost& host) {
   state.TransferInProgress = false;
+  host.TransferEnded(OutcomeOf(state, TransferOutcome::Kind::Completed));
   host.Pause(1000);
   host.SetStatus(kCompletedText);
-  host.TransferEnded({TransferOutcome::Kind::Completed, state.FrameIndex, state.FrameLength});
   ShowOutcomeThenWait(state, host);
 }
 
@@ -101,6 +103,10 @@ void AnswerSignal(AppState& state, LinkHost& host) {
 }
 
 }  // namespace
+
+std::string ErrorText(int32_t slot, int32_t length) {
+  return std::string(CountText(kErrorPrefix, slot, length).view());
+}
 
 void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
   for (char character : input) {

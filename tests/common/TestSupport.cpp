@@ -90,18 +90,6 @@ void RecordingLinkHost::PumpEvents() {
 
 void RecordingLinkHost::Pause(int milliseconds) { log.push_back("pause " + std::to_string(milliseconds)); }
 
-void RecordingLinkHost::TransferEnded(const TransferOutcome& outcome) {
-  static const char* const kKinds[] = {"completed", "wrong echo", "line lost"};
-  std::string text = kKinds[static_cast<int>(outcome.kind)];
-  text += " " + std::to_string(outcome.slot) + "/" + std::to_string(outcome.length);
-  if (outcome.kind == TransferOutcome::Kind::WrongEcho) {
-    char bytes[32];
-    std::snprintf(bytes, sizeof bytes, " sent 0x%02X got 0x%02X", outcome.sent, outcome.received);
-    text += bytes;
-  }
-  outcomes.push_back(text);
-}
-
 std::string MemorySettings::ReadSetting(const std::string& name, const std::string& defaultValue) {
   if (const std::string* value = Find(name)) return *value;
   WriteSetting(name, defaultValue);

@@ -53,16 +53,12 @@ class RecordingLinkHost : public LinkHost {
   bool portOpen = true;
   // Runs inside PumpEvents, for tests of nested handling; cleared after use.
   std::vector<std::function<void()>> onPump;
-  // Reported outcomes: "completed 332/332", "wrong echo 5/332 sent 0x.. got 0x..",
-  // "line lost 5/332".
-  std::vector<std::string> outcomes;
 
   bool PortIsOpen() const override { return portOpen; }
   void WriteByte(uint8_t value) override;
   void SetStatus(std::string_view text) override;
   void PumpEvents() override;
   void Pause(int milliseconds) override;
-  void TransferEnded(const TransferOutcome& outcome) override;
 };
 
 // An in-memory settings store.

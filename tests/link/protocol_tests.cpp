@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
-#include "frame_fixture.h"
+#include "common/WorkedExample.h"
 #include "DownloadFrame.h"
 #include "LinkProtocol.h"
 
@@ -94,12 +94,11 @@ TEST_F(Transfer, LastEchoCompletesAndDropsWhatFollowsEvenASignal) {
   EXPECT_EQ(Tail(8), Log({Write(state.DownloadFrame[332]), Progress(332), "pump", "pause 1000",
                           "status Download completed!", "pump", "pause 2000", kWaiting}));
   EXPECT_EQ(host.written.size(), 331u);
-  EXPECT_EQ(host.outcomes, Log{"completed 332/332"});
   EXPECT_EQ(state.FrameIndex, 332);
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
   // The frame stays for inspection; only a new press replaces it.
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
 }
 
 TEST_F(Transfer, WrongEchoOfSlot5StopsTheTransfer) {
@@ -107,9 +106,6 @@ TEST_F(Transfer, WrongEchoOfSlot5StopsTheTransfer) {
   Receive("\x11" + Echo(5));
 
   EXPECT_EQ(host.log, Log({Progress(5), "pump", Error(5), "pump", "pause 2000", kWaiting}));
-  char sent[8];
-  std::snprintf(sent, sizeof sent, "0x%02X", state.DownloadFrame[5]);
-  EXPECT_EQ(host.outcomes, Log{"wrong echo 5/332 sent " + std::string(sent) + " got 0x11"});
   EXPECT_TRUE(host.written.empty());
   EXPECT_EQ(state.FrameIndex, 5);
   EXPECT_EQ(state.LinkState, 0);
@@ -238,7 +234,6 @@ TEST_F(Transfer, LostLineEndsATransferAsAWrongEchoDoes) {
   OnLinkLost(state, host);
 
   EXPECT_EQ(host.log, Log({Error(5), "pump", "pause 2000", kWaiting}));
-  EXPECT_EQ(host.outcomes, Log{"line lost 5/332"});
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
   EXPECT_EQ(state.FrameIndex, 5);
@@ -251,7 +246,6 @@ TEST(LinkLost, OutsideATransferTheBootloaderMustSignalAgain) {
   host.log.clear();
   OnLinkLost(state, host);
   EXPECT_EQ(host.log, Log({kWaiting}));
-  EXPECT_TRUE(host.outcomes.empty());  // no transfer, no outcome
   EXPECT_EQ(state.LinkState, 0);
 }
 
@@ -282,6 +276,43 @@ TEST(LinkLost, ALineThatFailsOnAWriteDropsTheRestOfTheInput) {
   EXPECT_EQ(host.log.back(), kWaiting);
   EXPECT_EQ(state.LinkState, 0);  // the U after the echo is not taken for a signal
   EXPECT_EQ(host.written.size(), 2u);
+}
+
+// The event carries the outcome a host acts on; the texts stay the window's.
+TEST(LinkOutcome, EveryTransferEndsWithOneEvent) {
+  using Kind = TransferOutcome::Kind;
+  struct OutcomeHost : RecordingLinkHost {
+    std::vector<TransferOutcome> outcomes;
+    void TransferEnded(const TransferOutcome& outcome) override { outcomes.push_back(outcome); }
+  };
+  struct Row {
+    const char* name;
+    int reach;  // echoes matched before the end
+    Kind kind;
+  };
+  const Row rows[] = {{"completed", 332, Kind::Completed}, {"wrong echo", 99, Kind::WrongEcho},
+                      {"line lost", 4, Kind::LineLost}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    AppState state = ExampleState();
+    OutcomeHost host;
+    RecordingDialogs dialogs;
+    StartDownload(state, host, dialogs);
+    const auto* frame = reinterpret_cast<const char*>(state.DownloadFrame.data());
+    OnPortReceive(state, host, std::string(frame + 1, frame + 1 + row.reach));
+    if (row.kind == Kind::WrongEcho) OnPortReceive(state, host, "\x11");
+    if (row.kind == Kind::LineLost) OnLinkLost(state, host);
+    OnLinkLost(state, host);  // after the end: no second event
+
+    ASSERT_EQ(host.outcomes.size(), 1u);
+    const TransferOutcome& outcome = host.outcomes.front();
+    const int slot = row.kind == Kind::Completed ? 332 : row.reach + 1;
+    EXPECT_EQ(outcome.kind, row.kind);
+    EXPECT_EQ(outcome.slot, slot);
+    EXPECT_EQ(outcome.length, 332);
+    EXPECT_EQ(outcome.sent, state.DownloadFrame[static_cast<size_t>(slot)]);
+    if (row.kind == Kind::WrongEcho) EXPECT_EQ(outcome.received, 0x11);
+  }
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "CliCommon.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 
 #include "DeviceDescription.h"
 #include "SettingsStore.h"
+#include "ProgramFolder.h"
 
 void PrintLine(std::FILE* stream, const std::string& text) {
   std::string line;
@@ -75,9 +75,7 @@ bool WriteBytes(const QString& command, const QString& path, const uint8_t* data
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 bool SetUpState(AppState& state, const QString& configPath) {
-  // applicationDirPath comes from /proc/self/exe, where links are resolved.
-  state.AppDir = LocalPath(QCoreApplication::applicationDirPath());
-  if (state.AppDir.empty() || state.AppDir.back() != '/') state.AppDir += '/';
+  state.AppDir = ProgramDirectory();
   const std::string config =
       configPath.isEmpty() ? SettingsStore::DeviceDescriptionPath(state.AppDir) : LocalPath(configPath);
   std::string error;
@@ -90,14 +88,12 @@ bool SetUpState(AppState& state, const QString& configPath) {
 }
 
 LoadOutcome LoadFileArgument(AppState& state, const QString& file) {
-  const std::string path = LocalPath(file);
-  const size_t cut = path.rfind('/');
-  const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
-  state.LastPath = path.substr(0, nameStart);
+  const FolderAndName parts = SplitFolder(LocalPath(file));
+  state.LastPath = parts.folder;
   ConsoleDialogs dialogs;
   dialogs.hold = true;
   NoControls controls;
-  const LoadOutcome outcome = LoadProgramFile(state, path.substr(nameStart), dialogs, controls);
+  const LoadOutcome outcome = LoadProgramFile(state, parts.name, dialogs, controls);
   dialogs.Release(outcome == LoadOutcome::Loaded ? stdout : stderr);
   return outcome;
 }

@@ -22,7 +22,6 @@ int RunFrame(const QStringList& args) {
   const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front());
   if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
 
-  state.LinkState = 1;  // as after the bootloader's signal
   const std::string refusal = BuildDownloadFrame(state);
   if (!refusal.empty()) {
     PrintLine(stderr, refusal);
