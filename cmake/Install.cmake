@@ -5,7 +5,21 @@
 
 set(ZENTREL_PROGRAM_DIR lib/quorvel-zentrel)
 set(ZENTREL_DATA_DIR share/quorvel-zentrel)
+set(ZENTREL_DOC_DIR share/doc/quorvel-zentrel)
 set(ZENTREL_PROGRAMS zentrel zentrel-cli zentrel-sim)
+set(ZENTREL_APPSTREAM_ID invalid.quorvel_zentrel.Zentrel)
+
+# "cmake --install" builds what it installs first, so that it works after a
+# build of only some targets and never leaves half a tree behind. Whatever
+# is built for installing joins zentrel_installed.
+add_custom_target(zentrel_installed)
+add_dependencies(zentrel_installed ${ZENTREL_PROGRAMS})
+install(CODE "
+  execute_process(COMMAND \"${CMAKE_COMMAND}\" --build \"${CMAKE_BINARY_DIR}\" --target zentrel_installed
+                  RESULT_VARIABLE zentrel_built)
+  if(NOT zentrel_built EQUAL 0)
+    message(FATAL_ERROR \"Building what is installed failed; nothing was installed.\")
+  endif()")
 
 # Empty: config.txt is a plain file beside the programs. An absolute folder
 # (the Debian package uses /etc/quorvel-zentrel): config.txt is installed
@@ -35,20 +49,38 @@ endif()
 
 install(FILES dist/quorvel-zentrel.desktop DESTINATION share/applications)
 install(FILES dist/quorvel-zentrel.svg DESTINATION share/icons/hicolor/scalable/apps)
-install(DIRECTORY devices/ DESTINATION ${ZENTREL_DATA_DIR}/devices)
+install(FILES dist/quorvel-zentrel.metainfo.xml DESTINATION share/metainfo
+        RENAME ${ZENTREL_APPSTREAM_ID}.metainfo.xml)
+install(FILES dist/quorvel-zentrel-mime.xml DESTINATION share/mime/packages RENAME quorvel-zentrel.xml)
+install(FILES dist/60-quorvel-zentrel.rules DESTINATION lib/udev/rules.d)
+foreach(program zentrel-cli zentrel-sim)
+  install(FILES dist/completion/zentrel DESTINATION share/bash-completion/completions RENAME ${program})
+endforeach()
+install(DIRECTORY devices/ DESTINATION ${ZENTREL_DATA_DIR}/devices PATTERN README EXCLUDE)
+install(FILES devices/README DESTINATION ${ZENTREL_DOC_DIR} RENAME README.devices)
 install(FILES samples/blink.hex samples/chase.hex DESTINATION ${ZENTREL_DATA_DIR}/samples)
+install(FILES dist/copyright README.md DESTINATION ${ZENTREL_DOC_DIR})
+install(FILES dist/lintian-overrides DESTINATION share/lintian/overrides RENAME quorvel-zentrel)
 
-# Manual pages go out compressed, as Debian expects; -n keeps the output
-# the same from build to build.
+# Manual pages and the changelog go out compressed, as Debian expects; -n
+# keeps the output the same from build to build.
+function(zentrel_gzip source output)
+  get_filename_component(folder ${output} DIRECTORY)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+    COMMAND gzip -9 -n -c ${source} > ${output}
+    DEPENDS ${source}
+    VERBATIM)
+endfunction()
 set(_zentrel_man_pages)
 foreach(program IN LISTS ZENTREL_PROGRAMS)
   set(page ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
-  add_custom_command(OUTPUT ${page}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/dist/man/${program}.1 > ${page}
-    DEPENDS ${CMAKE_SOURCE_DIR}/dist/man/${program}.1
-    VERBATIM)
+  zentrel_gzip(${CMAKE_SOURCE_DIR}/dist/man/${program}.1 ${page})
   list(APPEND _zentrel_man_pages ${page})
 endforeach()
-add_custom_target(zentrel_man_pages ALL DEPENDS ${_zentrel_man_pages})
+set(_zentrel_changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+zentrel_gzip(${CMAKE_SOURCE_DIR}/dist/changelog ${_zentrel_changelog})
+add_custom_target(zentrel_man_pages ALL DEPENDS ${_zentrel_man_pages} ${_zentrel_changelog})
+add_dependencies(zentrel_installed zentrel_man_pages)
 install(FILES ${_zentrel_man_pages} DESTINATION share/man/man1)
+install(FILES ${_zentrel_changelog} DESTINATION ${ZENTREL_DOC_DIR})

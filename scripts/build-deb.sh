@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
 # Builds the Debian package quorvel-zentrel_<version>_<arch>.deb into
-# build-deb/ and shows its control data and contents. Install it with
+# BUILD_DIR (default build-deb/) and shows its control data and contents.
+# Install it with
 #   sudo apt install ./build-deb/quorvel-zentrel_*.deb
+# ZENTREL_NO_DEPS=1 skips installing the build's Debian packages (the test
+# suite sets it: they are there already).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build=${1:-build-deb}
 
-bash scripts/install-deps.sh
+[ -n "${ZENTREL_NO_DEPS:-}" ] || bash scripts/install-deps.sh
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 # config.txt goes to /etc, where dpkg keeps the user's edits over upgrades.
-cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENTREL_BENCH=OFF \
-  -DZENTREL_CONFIG_DIR=/etc/quorvel-zentrel >/dev/null
-cmake --build build-deb -j 2 --target zentrel zentrel-cli zentrel-sim zentrel_man_pages
-rm -f build-deb/quorvel-zentrel_*.deb
-(cd build-deb && cpack -G DEB >/dev/null)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENTREL_BENCH=OFF -DZENTREL_TESTS=OFF \
+  -DZENTREL_DEB_BUILDFLAGS=ON -DZENTREL_CONFIG_DIR=/etc/quorvel-zentrel "${launcher[@]}" >/dev/null
+cmake --build "$build" -j 2
+rm -f "$build"/quorvel-zentrel_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
 
-deb=$(ls build-deb/quorvel-zentrel_*.deb)
+deb=$(ls "$build"/quorvel-zentrel_*.deb)
 dpkg-deb --info "$deb"
 dpkg-deb --contents "$deb"
 echo "Built $deb"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes docs/window.png: the window on a virtual X display, talking to the
-# simulated bootloader, with the bundled sample loaded. Also prints the
-# window caption as the X server has it (there is no title bar to picture).
+# simulated bootloader, with the bundled sample loaded and downloaded, and the
+# tooltip that keeps the outcome shown. Also prints the window caption and
+# class as the X server has them (there is no title bar to picture).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build}
@@ -30,7 +31,7 @@ inside_display() {
   wait_for_line "$work/shot.log" "saved docs/window.png" 60
   id=$(xwininfo -root -tree | awk '/"Quorvel Zentrel/ { print $1; exit }')
   echo "window $id"
-  xprop -id "$id" WM_NAME _NET_WM_NAME
+  xprop -id "$id" WM_NAME _NET_WM_NAME WM_CLASS
   cat "$work/shot.log"
 }
 

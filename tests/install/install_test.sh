@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Usage: install_test.sh CMAKE BUILD_DIR
-# Installs BUILD_DIR with DESTDIR staging and checks the installed tree: the
-# links in bin/ reach the programs and their config.txt, the window starts,
-# the desktop entry and manual pages are well formed, and every device
-# template loads and is accepted or refused for download as its comments say.
+# Installs BUILD_DIR with DESTDIR staging (the install builds what is
+# missing) and checks the installed tree: the links in bin/ reach the
+# programs and their config.txt, the window starts with a file to open, has
+# the class its desktop entry names and tells its version without a display,
+# the desktop entry and manual pages are well formed, the shell completion
+# completes, and every device template loads and is accepted or refused for
+# download as its comments say.
 set -uo pipefail
 cmake_command=$1
 build=$2
@@ -25,7 +28,10 @@ run() {
   status=$?
 }
 
+# The install builds what it installs: a manual page that a partial build
+# never made is made by the install itself.
 install_tree() {
+  rm -f "$build/man/zentrel.1.gz"
   DESTDIR=$root "$cmake_command" --install "$build" --prefix /usr >"$work/install.log" 2>&1 \
     || { cat "$work/install.log" >&2; echo "FAIL: cmake --install" >&2; exit 1; }
 }
@@ -39,6 +45,11 @@ check_layout() {
   done
   [ -f "$usr/lib/quorvel-zentrel/config.txt" ] || fail "config.txt is not beside the programs"
   [ -f "$usr/share/icons/hicolor/scalable/apps/quorvel-zentrel.svg" ] || fail "the icon is not installed"
+  for file in lib/udev/rules.d/60-quorvel-zentrel.rules share/mime/packages/quorvel-zentrel.xml \
+    share/doc/quorvel-zentrel/copyright share/doc/quorvel-zentrel/changelog.gz; do
+    [ -f "$usr/$file" ] || fail "$file is not installed"
+  done
+  compgen -G "$usr/share/metainfo/*.metainfo.xml" >/dev/null || fail "no AppStream metainfo is installed"
 }
 
 check_cli() {
@@ -47,19 +58,26 @@ check_cli() {
   grep -q "Operation completed." "$work/out" || fail "zentrel-cli check does not report success"
 }
 
-# The window shows a message box and stays open when config.txt is missing,
-# so being alive proves little; reading the last folder, which writes its
-# default (the program folder) to the settings, happens only after the
-# device description was read.
+# The window shows a message box and stays open whether the file loads or
+# config.txt is missing, so being alive proves little. Opening the file
+# argument stores its folder as the last folder, which happens only after
+# the device description was read.
+# Settings and lock of the window in the work folder; every port number
+# names a missing device, so no real port is touched.
+config=$work/config
+runtime=$work/runtime
+user_dirs() {
+  mkdir -p "$config/Software/Quorvel Zentrel.ports" "$runtime" && chmod 700 "$runtime"
+  for n in $(seq 12); do ln -sf "$work/absent" "$config/Software/Quorvel Zentrel.ports/COM$n"; done
+}
+
 check_window() {
-  local config=$work/config runtime=$work/runtime pid ini
-  mkdir -p "$config" "$runtime" && chmod 700 "$runtime"
-  ini="$config/Software/Quorvel Zentrel.ini"
-  XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen \
-    timeout 60 "$usr/bin/zentrel" >"$work/window.log" 2>&1 &
+  local pid ini=$config/Software/Quorvel\ Zentrel.ini samples=$usr/share/quorvel-zentrel/samples/
+  (cd "$samples" && XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen \
+    exec timeout 60 "$usr/bin/zentrel" blink.hex) >"$work/window.log" 2>&1 &
   pid=$!
   for _ in $(seq 300); do
-    grep -qs "usr/lib/quorvel-zentrel/" "$ini" && break
+    grep -qsF "$samples" "$ini" && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -69,8 +87,56 @@ check_window() {
     fail "the installed zentrel ended by itself: $(cat "$work/window.log")"
   fi
   wait "$pid" 2>/dev/null
-  grep -qs "usr/lib/quorvel-zentrel/" "$ini" \
-    || fail "the installed zentrel did not get past reading config.txt (settings: $(cat "$ini" 2>/dev/null))"
+  grep -qsF "$samples" "$ini" \
+    || fail "the installed zentrel did not open its file argument (settings: $(cat "$ini" 2>/dev/null))"
+
+  run env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/zentrel" --version
+  [ "$status" -eq 0 ] && grep -qE '^zentrel [0-9]+\.[0-9]+' "$work/out" \
+    || fail "zentrel --version without a display: exit $status: $(cat "$work/out" "$work/err")"
+}
+
+# The desktop matches the window to its entry by the window's class.
+check_window_class() {
+  local wanted class
+  wanted=$(sed -n 's/^StartupWMClass=//p' "$usr/share/applications/quorvel-zentrel.desktop")
+  class=$(XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime xvfb-run -a bash -c '
+    timeout 60 "$1" & pid=$!
+    for _ in $(seq 300); do
+      id=$(xwininfo -root -tree | awk "/\"Quorvel Zentrel/ { print \$1; exit }")
+      [ -n "$id" ] && break
+      sleep 0.1
+    done
+    [ -n "$id" ] && xprop -id "$id" WM_CLASS
+    kill $pid' _ "$usr/bin/zentrel" 2>&1)
+  [[ $class == *"\"$wanted\""* ]] || fail "StartupWMClass=$wanted, but the window's class is: $class"
+}
+
+# Each row: the words typed (the last is being completed), then words that
+# the completion must offer.
+check_completion() {
+  local row typed expected reply word
+  local rows=(
+    "zentrel-cli |check download"
+    "zentrel-cli download --|--port --device --baud"
+    "zentrel-cli download --reset |dtr rts"
+    "zentrel-cli check |blink.hex chase.hex"
+    "zentrel-sim --|--as-port --once --config"
+  )
+  for row in "${rows[@]}"; do
+    typed=${row%%|*}
+    expected=${row#*|}
+    local -a words
+    read -ra words <<<"$typed"
+    [[ $typed == *" " ]] && words+=("")
+    reply=$(cd "$usr/share/quorvel-zentrel/samples" && PATH=$usr/bin:$PATH bash -c '
+      source "$1"; shift
+      COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+      $(complete -p "$1" | sed -E "s/.*-F ([^ ]+).*/\1/")
+      echo "${COMPREPLY[*]}"' _ "$usr/share/bash-completion/completions/${words[0]}" "${words[@]}")
+    for word in $expected; do
+      [[ " $reply " == *" $word "* ]] || fail "completing '$typed' offers '$reply', not $word"
+    done
+  done
 }
 
 check_desktop_and_manuals() {
@@ -141,7 +207,10 @@ check_templates() {
 install_tree
 check_layout
 check_cli
+user_dirs
 check_window
+check_window_class
+check_completion
 check_desktop_and_manuals
 check_templates
 if [ "$failures" -ne 0 ]; then
