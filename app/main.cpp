@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   QApplication app(argc, argv);
+  // The window names its desktop entry (Wayland matches it by this name; X
+  // by the class, "zentrel" from the program's name, as StartupWMClass says).
+  QGuiApplication::setDesktopFileName("quorvel-zentrel");
   // Qt has taken its own options (-platform, -style, ...) off the list by now.
   const WindowArguments parsed = ParseWindowArguments(Arguments(QCoreApplication::arguments().mid(1)));
   if (!parsed.error.empty()) {
