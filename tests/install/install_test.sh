@@ -2,8 +2,9 @@
 # Usage: install_test.sh CMAKE BUILD_DIR
 # Installs BUILD_DIR with DESTDIR staging (the install builds what is
 # missing) and checks the installed tree: the links in bin/ reach the
-# programs and their config.txt, the window starts with a file to open, has
-# the class its desktop entry names and tells its version without a display,
+# programs and their config.txt, the window starts with a file to open,
+# sends that file to the simulated bootloader, has the class its desktop
+# entry names and tells its version without a display,
 # the desktop entry and manual pages are well formed, the shell completion
 # completes, and every device template loads and is accepted or refused for
 # download as its comments say.
@@ -111,6 +112,42 @@ check_window_class() {
   [[ $class == *"\"$wanted\""* ]] || fail "StartupWMClass=$wanted, but the window's class is: $class"
 }
 
+# What the window loaded from its file argument is what it sends: on a
+# virtual display the user's keys dismiss the load's message box and press
+# "Download HEX File" (Tab from "Open HEX File", then space); the installed
+# simulator checks the transfer against the same file.
+check_window_downloads() {
+  cat >"$work/download.sh" <<'INSIDE'
+usr=$1 work=$2
+"$usr/bin/zentrel-sim" --as-port 2 --once --config "$usr/lib/quorvel-zentrel/config.txt" \
+  --expect "$usr/share/quorvel-zentrel/samples/blink.hex" >"$work/sim.log" 2>&1 &
+sim=$!
+for _ in $(seq 100); do grep -q "port COM2" "$work/sim.log" && break; sleep 0.1; done
+(cd "$usr/share/quorvel-zentrel/samples" && exec timeout 60 "$usr/bin/zentrel" blink.hex) >"$work/window.log" 2>&1 &
+window=$!
+top() { xwininfo -root -tree | awk -v name="$1" 'index($0, name) { print $1; exit }'; }
+for _ in $(seq 300); do [ -n "$(top '"Quorvel Zentrel"')" ] && break; sleep 0.1; done
+xdotool windowfocus --sync "$(top '"Quorvel Zentrel"')" key Return
+sleep 0.5
+xdotool windowfocus --sync "$(top '"Quorvel Zentrel - ')" key Tab
+# The press counts once the bootloader's signal has been answered: press again
+# until the simulator has its transfer.
+for _ in $(seq 20); do
+  xdotool key space
+  sleep 1
+  kill -0 "$sim" 2>/dev/null || break
+done
+kill "$sim" 2>/dev/null
+wait "$sim"
+echo "simulator exit $?"
+kill "$window"
+INSIDE
+  XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime timeout 120 xvfb-run -a \
+    bash "$work/download.sh" "$usr" "$work" >"$work/download.log" 2>&1
+  grep -q "simulator exit 0" "$work/download.log" && grep -q "^verified:" "$work/sim.log" \
+    || fail "the window did not send its file argument: $(cat "$work/download.log" "$work/sim.log")"
+}
+
 # Each row: the words typed (the last is being completed), then words that
 # the completion must offer.
 check_completion() {
@@ -210,6 +247,7 @@ check_cli
 user_dirs
 check_window
 check_window_class
+check_window_downloads
 check_completion
 check_desktop_and_manuals
 check_templates
