@@ -5,7 +5,7 @@
 
 #include "common/TestSupport.h"
 #include "sim/SimFrames.h"
-#include "DeviceLink.h"
+#include "SymbolicLink.h"
 #include "SimDevice.h"
 #include "SimOptions.h"
 #include "SimReport.h"
@@ -54,7 +54,7 @@ TEST(SimDevice, EchoesAndProgramsTheExampleFrame) {
   EXPECT_TRUE(device.Memory().Written(319));
   EXPECT_FALSE(device.Memory().Written(320));
 
-  const Verdict verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), transfer);
+  const TransferCheck verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), transfer);
   EXPECT_TRUE(verdict.ok);
   EXPECT_EQ(verdict.text,
             "verified: 320 bytes programmed, jump to 0x007D00, first eight bytes relocated");
@@ -186,7 +186,7 @@ TEST(SimReport, NamesTheFirstDifference) {
   for (const Case& c : cases) {
     SimDevice device(kExampleFlash, {});
     Feed(device, BuildFrame(c.image, 64, 8, c.bootloader));
-    const Verdict verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), device.Transfer());
+    const TransferCheck verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), device.Transfer());
     EXPECT_FALSE(verdict.ok) << c.name;
     EXPECT_EQ(verdict.text, c.text) << c.name;
   }
@@ -243,21 +243,21 @@ TEST(SimReport, DumpReadsBackAsTheProgramWithItsRelocatedBytes) {
 }
 
 // The user's own COM<n> link is borrowed, never lost; other files are left alone.
-TEST(SimDeviceLink, PutsBackTheLinkItReplacedAndLeavesOtherFilesAlone) {
+TEST(SimSymbolicLink, PutsBackTheLinkItReplacedAndLeavesOtherFilesAlone) {
   namespace fs = std::filesystem;
   TempDir dir;
   const std::string port = dir.file("COM3");
   fs::create_symlink("/dev/ttyUSB0", port);
   std::string error;
   {
-    DeviceLink link;
+    SymbolicLink link;
     ASSERT_TRUE(link.Create(port, "/dev/pts/91", error)) << error;
     EXPECT_EQ(fs::read_symlink(port), "/dev/pts/91");
   }
   EXPECT_EQ(fs::read_symlink(port), "/dev/ttyUSB0");
 
   {
-    DeviceLink link;
+    SymbolicLink link;
     ASSERT_TRUE(link.Create(port, "/dev/pts/91", error)) << error;
     fs::remove(port);
     fs::create_symlink("/dev/ttyACM0", port);  // pointed elsewhere meanwhile
@@ -266,13 +266,13 @@ TEST(SimDeviceLink, PutsBackTheLinkItReplacedAndLeavesOtherFilesAlone) {
 
   const std::string fresh = dir.file("COM4");
   {
-    DeviceLink link;
+    SymbolicLink link;
     ASSERT_TRUE(link.Create(fresh, "/dev/pts/92", error)) << error;
   }
   EXPECT_FALSE(fs::exists(fs::symlink_status(fresh)));
 
   dir.write("COM5", "a file");
-  DeviceLink link;
+  SymbolicLink link;
   EXPECT_FALSE(link.Create(dir.file("COM5"), "/dev/pts/93", error));
   EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
   EXPECT_TRUE(fs::is_regular_file(dir.file("COM5")));
