@@ -100,7 +100,7 @@ check_window() {
 check_window_class() {
   local wanted class
   wanted=$(sed -n 's/^StartupWMClass=//p' "$usr/share/applications/quorvel-zentrel.desktop")
-  class=$(XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime xvfb-run -a bash -c '
+  class=$(XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime env -u QT_QPA_PLATFORM xvfb-run -a bash -c '
     timeout 60 "$1" & pid=$!
     for _ in $(seq 300); do
       id=$(xwininfo -root -tree | awk "/\"Quorvel Zentrel/ { print \$1; exit }")
@@ -142,7 +142,7 @@ wait "$sim"
 echo "simulator exit $?"
 kill "$window"
 INSIDE
-  XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime timeout 120 xvfb-run -a \
+  XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$runtime timeout 120 env -u QT_QPA_PLATFORM xvfb-run -a \
     bash "$work/download.sh" "$usr" "$work" >"$work/download.log" 2>&1
   grep -q "simulator exit 0" "$work/download.log" && grep -q "^verified:" "$work/sim.log" \
     || fail "the window did not send its file argument: $(cat "$work/download.log" "$work/sim.log")"
