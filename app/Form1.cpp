@@ -226,12 +226,20 @@ void Form1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void Form1::dropEvent(QDropEvent* event) {
+  // The source of the drag waits for this event to end: the load comes after.
   const QString file = DraggedFile(event->mimeData());
-  if (!Command1_->isEnabled() || file.isEmpty()) return;
-  event->acceptProposedAction();
-  // The source of the drag waits for this event to end: load afterwards.
-  const std::string path = QFile::encodeName(file).toStdString();
+  if (!file.isEmpty() && OpenFromOutside(QFile::encodeName(file).toStdString())) {
+    event->acceptProposedAction();
+  }
+}
+
+bool Form1::OpenFromOutside(const std::string& path) {
+  // A modal box (a message, the port menu's question) has the user's attention.
+  if (!Command1_->isEnabled() || QApplication::activeModalWidget() != nullptr) return false;
+  raise();
+  activateWindow();
   QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
+  return true;
 }
 
 void Form1::SetCommandsEnabled(bool enabled) {

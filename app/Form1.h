@@ -34,6 +34,10 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   // Loads the file at path as the open command would with that path chosen
   // (a file argument, a dropped file).
   void OpenPath(const std::string& path);
+  // A file handed in from outside (a drop, a second start): brings the
+  // window forward and loads the file once the current event is over, where
+  // the open command could run now. False when it cannot.
+  bool OpenFromOutside(const std::string& path);
 
   // Controls
   void DisableControls() override;

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <filesystem>
 #include <system_error>
@@ -16,20 +18,65 @@
 #include "QtSerialLine.h"
 #include "SettingsStore.h"
 
-std::string SingleCopyLockPath() {
+namespace {
+// quorvel-zentrel.<ending> in $XDG_RUNTIME_DIR, else in the temporary folder,
+// which every user of the machine shares, under a name that holds the user id.
+std::string RuntimePath(const std::string& ending) {
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty()) return runtime.toStdString() + "/quorvel-zentrel.lock";
-  // The temporary folder is shared by every user of the machine.
+  if (!runtime.isEmpty()) return runtime.toStdString() + "/quorvel-zentrel." + ending;
   return QFile::encodeName(QDir::tempPath()).toStdString() + "/quorvel-zentrel-" +
-         std::to_string(getuid()) + ".lock";
+         std::to_string(getuid()) + "." + ending;
 }
+}  // namespace
+
+std::string SingleCopyLockPath() { return RuntimePath("lock"); }
+
+std::string SingleCopySocketPath() { return RuntimePath("socket"); }
 
 namespace {
+// Long enough for a running copy busy with a transfer's pump to take a file.
+constexpr int kHandOverMs = 5000;
+
 // A relative path names a file from the folder the program was started in.
 std::string AbsolutePath(const std::string& file) {
   std::error_code error;
   const std::filesystem::path path = std::filesystem::absolute(file, error);
   return error ? file : path.string();
+}
+
+// Listens for later starts from the beginning, so that none finds nobody;
+// what they bring waits until the window is loaded. If the socket cannot be
+// made, later starts just end, as they did before.
+void ListenForLaterStarts(QLocalServer& server) {
+  const QString name = QFile::decodeName(SingleCopySocketPath().c_str());
+  server.setSocketOptions(QLocalServer::UserAccessOption);
+  QLocalServer::removeServer(name);  // left by a copy that crashed; the lock is ours
+  server.listen(name);
+}
+
+// Files from later starts: each connection brings one path a line.
+void TakeFilesFromLaterStarts(QLocalServer& server, Form1& form) {
+  auto take = [&server, &form] {
+    while (QLocalSocket* socket = server.nextPendingConnection()) {
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      auto read = [socket, &form] {
+        while (socket->canReadLine()) form.OpenFromOutside(socket->readLine().chopped(1).toStdString());
+      };
+      QObject::connect(socket, &QLocalSocket::readyRead, &form, read);
+      read();
+    }
+  };
+  QObject::connect(&server, &QLocalServer::newConnection, &form, take);
+  take();
+}
+
+// A second start hands its file to the running copy; false when none listens.
+bool HandToRunningCopy(const std::string& file) {
+  QLocalSocket socket;
+  socket.connectToServer(QFile::decodeName(SingleCopySocketPath().c_str()));
+  if (!socket.waitForConnected(kHandOverMs)) return false;
+  socket.write(QByteArray::fromStdString(AbsolutePath(file) + "\n"));
+  return socket.waitForBytesWritten(kHandOverMs);
 }
 
 int RunWindow(const std::string& file) {
@@ -40,7 +87,10 @@ int RunWindow(const std::string& file) {
   QtSerialLine line(SettingsStore::PortMapDirectory());
   Form1 form(state, dialogs, settings, line);
   dialogs.SetParent(&form);
+  QLocalServer server;
+  ListenForLaterStarts(server);
   if (!form.Load()) return kConfigErrorExit;
+  TakeFilesFromLaterStarts(server, form);
   if (!file.empty()) form.OpenPath(AbsolutePath(file));
   return QApplication::exec();
 }
@@ -50,7 +100,10 @@ int RunZentrel(const std::string& file) {
   QLockFile lock(QFile::decodeName(SingleCopyLockPath().c_str()));
   // Only a lock whose process has died is stale, however long a copy runs.
   lock.setStaleLockTime(0);
-  if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) return 0;
+  if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+    if (!file.empty()) HandToRunningCopy(file);
+    return 0;
+  }
   // A lock that cannot be written at all must not keep the program from starting.
   return RunWindow(file);
 }

@@ -14,6 +14,7 @@
 #include "Startup.h"
 #include "WindowArguments.h"
 #include "ZentrelVersion.h"
+#include "common/Process.h"
 #include "common/TestSupport.h"
 
 TEST(Startup, ProgramDirectoryIsTheRealFolderEndingInSlash) {
@@ -170,12 +171,26 @@ TEST_F(SingleCopyTest, LockThatCannotBeWrittenDoesNotKeepTheProgramFromStarting)
   EXPECT_EQ(copy.state(), QProcess::Running);
 }
 
+TEST_F(SingleCopyTest, SecondStartWithAFileHandsItToTheRunningCopy) {
+  QProcess& first = Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
+  std::filesystem::create_directories(dirs.dir().file("here"));
+  dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
+
+  QProcess& second = Start({"blink.hex"}, "", dirs.dir().file("here"));
+  ASSERT_TRUE(second.waitForFinished(60000));
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Stored("Last Path") == Q(dirs.dir().file("here/")); }, 60000))
+      << Stored("Last Path").toStdString();
+  EXPECT_EQ(first.state(), QProcess::Running);
+}
+
 TEST_F(SingleCopyTest, FileArgumentIsOpenedFromTheStartingFolder) {
   std::filesystem::create_directories(dirs.dir().file("here"));
   dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
   QProcess& copy = Start({"blink.hex"}, "", dirs.dir().file("here"));
   // The open command remembers the folder before it loads the file.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Stored("Last Path") == QString::fromStdString(dirs.dir().file("here/")); }, 60000))
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Stored("Last Path") == Q(dirs.dir().file("here/")); }, 60000))
       << Stored("Last Path").toStdString();
   EXPECT_EQ(copy.state(), QProcess::Running);
 }
