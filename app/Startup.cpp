@@ -54,29 +54,31 @@ void ListenForLaterStarts(QLocalServer& server) {
   server.listen(name);
 }
 
-// Files from later starts: each connection brings one path a line.
+// Files from later starts: a start sends its path, NUL-ended (the one byte
+// that no path holds), and hangs up.
 void TakeFilesFromLaterStarts(QLocalServer& server, Form1& form) {
   auto take = [&server, &form] {
     while (QLocalSocket* socket = server.nextPendingConnection()) {
-      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-      auto read = [socket, &form] {
-        while (socket->canReadLine()) form.OpenFromOutside(socket->readLine().chopped(1).toStdString());
-      };
-      QObject::connect(socket, &QLocalSocket::readyRead, &form, read);
-      read();
+      QObject::connect(socket, &QLocalSocket::disconnected, &form, [socket, &form] {
+        for (const QByteArray& path : socket->readAll().split('\0')) {
+          if (!path.isEmpty()) form.OpenFromOutside(path.toStdString());
+        }
+        socket->deleteLater();
+      });
     }
   };
   QObject::connect(&server, &QLocalServer::newConnection, &form, take);
   take();
 }
 
-// A second start hands its file to the running copy; false when none listens.
-bool HandToRunningCopy(const std::string& file) {
+// A second start hands its file to the running copy, if one listens.
+void HandToRunningCopy(const std::string& file) {
   QLocalSocket socket;
   socket.connectToServer(QFile::decodeName(SingleCopySocketPath().c_str()));
-  if (!socket.waitForConnected(kHandOverMs)) return false;
-  socket.write(QByteArray::fromStdString(AbsolutePath(file) + "\n"));
-  return socket.waitForBytesWritten(kHandOverMs);
+  if (!socket.waitForConnected(kHandOverMs)) return;
+  const std::string message = AbsolutePath(file) + '\0';
+  socket.write(message.data(), static_cast<qint64>(message.size()));
+  socket.waitForBytesWritten(kHandOverMs);
 }
 
 int RunWindow(const std::string& file) {
