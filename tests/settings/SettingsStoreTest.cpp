@@ -105,3 +105,35 @@ TEST(SettingsStore, UnwritablePlacesNeverStopTheProgram) {
 }
 
 }  // namespace
+
+// Which config.txt is read, named as the file behind any link.
+TEST(SettingsStore, DeviceDescriptionIsTheUsersOwnFirstAndNamedAsTheRealFile) {
+  namespace fs = std::filesystem;
+  struct Row {
+    const char* user;     // the user's config.txt: "file", "link to missing" or nullptr
+    const char* program;  // the program's: "file" or "link to etc"
+    const char* read;     // what is read, under the test folder
+  };
+  const Row rows[] = {
+      {nullptr, "file", "program/config.txt"},
+      {nullptr, "link to etc", "etc/config.txt"},
+      {"file", "file", "Software/Quorvel Zentrel/config.txt"},
+      // The user's choice holds even when its target is gone: reading it says so.
+      {"link to missing", "file", "missing.txt"},
+  };
+  for (const Row& row : rows) {
+    ScopedUserDirs dirs;
+    const TempDir& top = dirs.dir();
+    const fs::path user = top.path() + "/Software/Quorvel Zentrel/config.txt";
+    fs::create_directories(user.parent_path());
+    fs::create_directories(top.file("program"));
+    const std::string userKind = row.user != nullptr ? row.user : "";
+    if (userKind == "file") top.write("Software/Quorvel Zentrel/config.txt", "model:mine\n");
+    if (userKind == "link to missing") fs::create_symlink(top.file("missing.txt"), user);
+    if (row.program == std::string("file")) top.write("program/config.txt", "model:x\n");
+    if (row.program == std::string("link to etc")) fs::create_symlink("../etc/config.txt", top.file("program/config.txt"));
+    SCOPED_TRACE(row.read);
+    EXPECT_EQ(SettingsStore::DeviceDescriptionPath(top.file("program/")),
+              fs::weakly_canonical(top.path()).string() + "/" + row.read);
+  }
+}
