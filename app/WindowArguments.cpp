@@ -26,12 +26,13 @@ std::string WindowHelpText() {
          "\n"
          "The Quorvel Zentrel window: loads an Intel HEX file and downloads it to the\n"
          "serial bootloader of a PIC18 chip, checking every byte against its echo.\n"
-         "FILE.hex is loaded once the window is up, as Open HEX File would load it.\n"
+         "FILE.hex is loaded once the window is up, as Open HEX File would load it;\n"
+         "while a window runs, it is handed to that window.\n"
          "\n"
          "  -h, --help  show this text and exit\n"
          "  --version   show the version and exit\n"
          "\n"
-         "The device description is ~/.config/Software/Quorvel Zentrel/config.txt\n"
-         "when it exists, else config.txt beside the program. zentrel-cli does the\n"
-         "same from a terminal.\n";
+         "The device description is config.txt in ~/.config/Software/Quorvel Zentrel/\n"
+         "(under $XDG_CONFIG_HOME when set) where it exists, else the one beside the\n"
+         "program; zentrel-cli reads the same.\n";
 }
