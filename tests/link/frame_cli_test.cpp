@@ -14,10 +14,11 @@
 
 namespace {
 
-int RunFrame(const QStringList& args) {
+int RunFrame(const QStringList& args, std::string* out = nullptr) {
   QProcess cli;
   cli.start(QString::fromStdString(BinPath("zentrel-cli")), QStringList{"frame"} + args);
   if (!cli.waitForFinished(60000)) return -1;
+  if (out != nullptr) *out = cli.readAllStandardOutput().toStdString();
   return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
 }
 
@@ -45,6 +46,13 @@ TEST(FrameCommand, WritesTheFrameOfTheBundledSamples) {
     const std::string expected = FrameInProcess(sample);
     EXPECT_GT(expected.size(), 12u);
     EXPECT_EQ(ReadFile(dir.file("frame.bin")), expected);
+    // "-": the bytes alone on stdout, every text line on stderr.
+    std::string out;
+    EXPECT_EQ(RunFrame({QString::fromStdString(SourcePath("samples/" + sample)), "--out", "-",
+                        "--config", QString::fromStdString(SourcePath("samples/config.txt"))},
+                       &out),
+              0);
+    EXPECT_EQ(out, expected);
   }
 }
 

@@ -71,7 +71,57 @@ bool WriteBytes(const QString& command, const QString& path, const uint8_t* data
   return false;
 }
 
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+namespace {
+constexpr char16_t kEscapedByte = 0xDC00;
+
+// Length of the UTF-8 sequence at text, or 0 when it is not a valid one.
+qsizetype Utf8Sequence(const char* text, qsizetype available) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const qsizetype length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4 : 0;
+  if (length == 0 || length > available) return 0;
+  // Qt's decoder judges overlong forms, surrogates and the range.
+  const QByteArray bytes(text, length);
+  return QString::fromUtf8(bytes).toUtf8() == bytes ? length : 0;
+}
+
+bool IsEscapedByte(const QString& text, qsizetype at) {
+  const char16_t c = text[at].unicode();
+  return c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xFF &&
+         (at == 0 || !text[at - 1].isHighSurrogate());
+}
+}  // namespace
+
+QStringList ArgumentsOf(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    QString argument;
+    for (qsizetype at = 0, size = qstrlen(argv[i]); at < size;) {
+      const qsizetype length = Utf8Sequence(argv[i] + at, size - at);
+      if (length > 0) {
+        argument += QString::fromUtf8(argv[i] + at, length);
+        at += length;
+      } else {
+        argument += QChar(static_cast<char16_t>(kEscapedByte + static_cast<unsigned char>(argv[i][at++])));
+      }
+    }
+    arguments << argument;
+  }
+  return arguments;
+}
+
+std::string LocalPath(const QString& path) {
+  std::string bytes;
+  qsizetype runStart = 0;
+  for (qsizetype at = 0; at <= path.size(); ++at) {
+    const bool escaped = at < path.size() && IsEscapedByte(path, at);
+    if (!escaped && at < path.size()) continue;
+    bytes += path.mid(runStart, at - runStart).toUtf8().toStdString();
+    if (escaped) bytes.push_back(static_cast<char>(path[at].unicode() - kEscapedByte));
+    runStart = at + 1;
+  }
+  return bytes;
+}
 
 bool SetUpState(AppState& state, const QString& configPath) {
   // applicationDirPath comes from /proc/self/exe, where links are resolved.
@@ -87,7 +137,7 @@ bool SetUpState(AppState& state, const QString& configPath) {
   return true;
 }
 
-LoadOutcome LoadFileArgument(AppState& state, const QString& file) {
+LoadOutcome LoadFileArgument(AppState& state, const QString& file, std::FILE* successStream) {
   const std::string path = LocalPath(file);
   const size_t cut = path.rfind('/');
   const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
@@ -96,7 +146,7 @@ LoadOutcome LoadFileArgument(AppState& state, const QString& file) {
   dialogs.hold = true;
   NoControls controls;
   const LoadOutcome outcome = LoadProgramFile(state, path.substr(nameStart), dialogs, controls);
-  dialogs.Release(outcome == LoadOutcome::Loaded ? stdout : stderr);
+  dialogs.Release(outcome == LoadOutcome::Loaded ? successStream : stderr);
   return outcome;
 }
 
