@@ -6,7 +6,9 @@
 namespace {
 
 constexpr std::string_view kBlanks = " \t";
+// QSettings writes value escapes in lower case and key escapes in upper case.
 constexpr std::string_view kHexDigits = "0123456789abcdef";
+constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
 // Control characters that QSettings writes as a backslash and a letter.
 constexpr std::string_view kNamedControls = "\a\b\f\n\r\t\v";
 constexpr std::string_view kControlLetters = "abfnrtv";
@@ -147,7 +149,7 @@ std::string EncodeKey(std::string_view name) {
     } else if (c == '/') {
       out.push_back('\\');
     } else {
-      out += {'%', "0123456789ABCDEF"[byte / 16], "0123456789ABCDEF"[byte % 16]};
+      out += {'%', kUpperHexDigits[byte / 16], kUpperHexDigits[byte % 16]};
     }
   }
   return out;
