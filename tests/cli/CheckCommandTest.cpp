@@ -114,11 +114,13 @@ TEST(CheckCommand, FileNamesNeedNotBeUtf8) {
   // QProcess would turn the name into UTF-8; the shell passes the bytes.
   ProcessResult run = RunProgram(
       "/bin/sh",
-      {"-c", R"sh(exec "$0" check "$(printf '\377\351t\303\251.hex')" --config config.txt)sh",
+      {"-c", R"sh(exec "$0" check "$(printf '\377\351t\303\251.hex')" --config config.txt \
+                   --image-out "$(printf 'image\377.bin')")sh",
        Q(BinPath("zentrel-cli"))},
       Q(f.dir.path()));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("Total 20 (.019K)"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFile(f.dir.file("image\xFF.bin")).size(), 32768u);
 }
 
 TEST(CheckCommand, FindsConfigBesideTheRealProgramAndFilesInTheWorkingFolder) {

@@ -1,6 +1,10 @@
 #include "CliCommon.h"
 
+#include <fcntl.h>
+
 #include <QCoreApplication>
+#include <cerrno>
+#include <cstring>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -61,13 +65,17 @@ int UsageError(const QString& command, const QString& text) {
 }
 
 bool WriteBytes(const QString& command, const QString& path, const uint8_t* data, size_t size) {
-  QFile out(path);
+  // Opened by its bytes: QFile would write a name that is not UTF-8 as another.
+  const int fd = ::open(LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const QString openFailure = QString::fromLocal8Bit(std::strerror(errno));
+  QFile out;
   const auto length = static_cast<qint64>(size);
-  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+  if (fd >= 0 && out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
       out.write(reinterpret_cast<const char*>(data), length) == length && out.flush()) {
     return true;
   }
-  PrintError("zentrel-cli " + command + ": cannot write " + path + ": " + out.errorString());
+  PrintError("zentrel-cli " + command + ": cannot write " + path + ": " +
+             (fd < 0 ? openFailure : out.errorString()));
   return false;
 }
 
