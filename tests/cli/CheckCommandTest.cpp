@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/CliRunner.h"
+#include "common/Process.h"
 #include "common/TestSupport.h"
 
 namespace {

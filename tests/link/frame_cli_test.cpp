@@ -1,12 +1,10 @@
 // zentrel-cli frame writes what the download command builds in-process.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <filesystem>
 #include <string>
 
+#include "common/Process.h"
 #include "common/TestSupport.h"
 #include "ProgramLoader.h"
 #include "DownloadFrame.h"
@@ -15,11 +13,9 @@
 namespace {
 
 int RunFrame(const QStringList& args, std::string* out = nullptr) {
-  QProcess cli;
-  cli.start(QString::fromStdString(BinPath("zentrel-cli")), QStringList{"frame"} + args);
-  if (!cli.waitForFinished(60000)) return -1;
-  if (out != nullptr) *out = cli.readAllStandardOutput().toStdString();
-  return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+  const ProcessResult run = RunCli(QStringList{"frame"} + args);
+  if (out != nullptr) *out = run.out;
+  return run.exitCode;
 }
 
 std::string FrameInProcess(const std::string& sample) {

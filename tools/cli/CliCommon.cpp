@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 
-#include <QCoreApplication>
-#include <cerrno>
-#include <cstring>
 #include <QFile>
 #include <QRegularExpression>
+#include <cerrno>
+#include <cstring>
 
 #include "DeviceDescription.h"
+#include "ProgramFolder.h"
 
 void PrintLine(std::FILE* stream, const std::string& text) {
   std::string line;
@@ -132,9 +132,7 @@ std::string LocalPath(const QString& path) {
 }
 
 bool SetUpState(AppState& state, const QString& configPath) {
-  // applicationDirPath comes from /proc/self/exe, where links are resolved.
-  state.AppDir = LocalPath(QCoreApplication::applicationDirPath());
-  if (state.AppDir.empty() || state.AppDir.back() != '/') state.AppDir += '/';
+  state.AppDir = ProgramDirectory();
   const std::string config = configPath.isEmpty() ? state.AppDir + "config.txt" : LocalPath(configPath);
   std::string error;
   if (!ReadDeviceDescription(config, state.Device, error)) {
@@ -146,14 +144,12 @@ bool SetUpState(AppState& state, const QString& configPath) {
 }
 
 LoadOutcome LoadFileArgument(AppState& state, const QString& file, std::FILE* successStream) {
-  const std::string path = LocalPath(file);
-  const size_t cut = path.rfind('/');
-  const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
-  state.LastPath = path.substr(0, nameStart);
+  const FolderAndName parts = SplitFolder(LocalPath(file));
+  state.LastPath = parts.folder;
   ConsoleDialogs dialogs;
   dialogs.hold = true;
   NoControls controls;
-  const LoadOutcome outcome = LoadProgramFile(state, path.substr(nameStart), dialogs, controls);
+  const LoadOutcome outcome = LoadProgramFile(state, parts.name, dialogs, controls);
   dialogs.Release(outcome == LoadOutcome::Loaded ? successStream : stderr);
   return outcome;
 }

@@ -39,7 +39,6 @@ int RunFrame(const QStringList& args) {
       LoadFileArgument(state, parser.positionalArguments().front(), textStream);
   if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
 
-  state.LinkState = 1;  // as after the bootloader's signal
   const std::string refusal = BuildDownloadFrame(state);
   if (!refusal.empty()) {
     PrintLine(stderr, refusal);
