@@ -21,9 +21,10 @@
 namespace {
 // quorvel-zentrel.<ending> in $XDG_RUNTIME_DIR, else in the temporary folder,
 // which every user of the machine shares, under a name that holds the user id.
+// A relative runtime folder would give each working folder a copy of its own.
 std::string RuntimePath(const std::string& ending) {
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty()) return runtime.toStdString() + "/quorvel-zentrel." + ending;
+  if (runtime.startsWith('/')) return runtime.toStdString() + "/quorvel-zentrel." + ending;
   return QFile::encodeName(QDir::tempPath()).toStdString() + "/quorvel-zentrel-" +
          std::to_string(getuid()) + "." + ending;
 }
