@@ -101,25 +101,10 @@ SimRunner::Outcome SimRunner::React(const Reaction& reaction, Clock::time_point 
 SimRunner::Outcome SimRunner::Complete() {
   const TransferRecord& transfer = device_.Transfer();
   const double seconds = std::chrono::duration<double>(Clock::now() - transferStart_).count();
-  char line[128];
-  std::snprintf(line, sizeof line, "transfer complete: %d bytes in %.3f s (%.0f bytes/s)",
-                transfer.received, seconds, seconds > 0 ? transfer.received / seconds : 0.0);
-  Say(line);
-  bool ok = true;
-  if (expectation_) {
-    const TransferCheck verdict = VerifyTransfer(*expectation_, device_.Memory(), transfer);
-    Say(verdict.text);
-    ok = verdict.ok;
-  } else {
-    for (const std::string& fault : transfer.faults) Say("FAULT: " + fault);
-    ok = transfer.faults.empty();
-  }
-  std::string error;
-  if (!options_.dumpPath.empty() &&
-      !WriteDump(options_.dumpPath, device_.Memory(), transfer.relocated, error)) {
-    Say("dump failed: " + error);
-    ok = false;
-  }
+  Say(CompletionLine(transfer.received, seconds));
+  std::vector<std::string> lines;
+  const bool ok = ReportTransfer(expectation_, device_.Memory(), transfer, options_.dumpPath, lines);
+  for (const std::string& text : lines) Say(text);
   if (!ok) ++failures_;
   if (options_.once) {
     line_.AwaitHostClose(std::chrono::seconds(2));
@@ -133,9 +118,7 @@ SimRunner::Outcome SimRunner::HostGone() {
   hostPresent_ = false;
   if (device_.TransferStarted()) {
     const TransferRecord& transfer = device_.Transfer();
-    Say("transfer incomplete: the host closed the line after " +
-        std::to_string(transfer.received) + " of " + std::to_string(transfer.FrameLength()) +
-        " frame bytes");
+    Say(IncompleteLine(transfer));
   }
   device_.Reset();
   line_.Flush();
