@@ -1,0 +1,175 @@
+// zentrel-cli download into zentrel-sim --chip: the project's bootloader on a
+// PIC18 that gpsim runs instruction by instruction, checked by what the chip
+// then holds, what it refuses and what it runs. The firmware is the 115200
+// baud build, so that the line is quick; the chip keeps to real time.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "common/TestSupport.h"
+#include "e2e/EndToEnd.h"
+
+namespace {
+
+struct Chip {
+  const char* name;
+  const char* model;
+  int32_t bootloader;
+  int32_t flash;
+};
+const Chip k452{"p18f452", "PIC18F452", 0x7D00, 0x8000};    // 8-byte write blocks
+const Chip k4520{"p18f4520", "PIC18F4520", 0x7D00, 0x8000};  // 32-byte write blocks
+const Chip k442{"p18f442", "PIC18F442", 0x3D00, 0x4000};    // the least to send
+constexpr int32_t kEraseBlock = 64;
+const char kGreeting[] = "Hello from the PIC18!\r\n";
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string Template(const Chip& chip) { return SourcePath("devices/" + std::string(chip.model) + ".txt"); }
+std::string Firmware(const Chip& chip) {
+  return std::string(ZENTREL_QUICK_FIRMWARE_DIR) + "/bootloader-" + chip.name + ".hex";
+}
+QStringList ChipOptions(const Chip& chip) {
+  return {"--chip", chip.name, "--firmware", Q(Firmware(chip)), "--config", Q(Template(chip))};
+}
+
+ProcessResult Download(const std::string& file, const std::string& config, const std::string& device) {
+  return RunProgram("zentrel-cli", {"download", Q(file), "--config", Q(config), "--device", Q(device), "--baud",
+                                    "115200", "--signal-timeout", "10", "--echo-timeout", "3000", "--no-progress"});
+}
+
+// A HEX file's program memory as the host loads it (0xFF where it has none).
+std::string ProgramImage(const std::string& hex, const Chip& chip, const TempDir& dir) {
+  const std::string image = dir.file("image.bin");
+  ProcessResult check = RunProgram("zentrel-cli", {"check", Q(hex), "--config", Q(Template(chip)), "--image-out",
+                                                   Q(image)});
+  EXPECT_EQ(check.exitCode, 0) << hex << check.err;
+  return ReadFile(image);
+}
+
+// The host end of the line, byte by byte, as a minimal raw host would use it.
+class RawHost {
+ public:
+  explicit RawHost(const std::string& device) : fd_(open(device.c_str(), O_RDWR | O_NOCTTY)) {
+    termios settings{};
+    tcgetattr(fd_, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd_, TCSANOW, &settings);
+  }
+  ~RawHost() { close(fd_); }
+  // What arrives within timeoutMs, at most count bytes.
+  std::string Read(size_t count, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string bytes;
+    pollfd entry{fd_, POLLIN, 0};
+    char byte = 0;
+    while (bytes.size() < count) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0 || poll(&entry, 1, static_cast<int>(left)) <= 0 || read(fd_, &byte, 1) != 1) break;
+      bytes += byte;
+    }
+    return bytes;
+  }
+  void Write(uint8_t value) { ASSERT_EQ(write(fd_, &value, 1), 1); }
+
+ private:
+  int fd_;
+};
+
+class ChipDownload : public ::testing::Test {
+ protected:
+  ScopedUserDirs userDirs;  // the CLI writes back its baud rate: never the user's
+  TempDir dir;
+};
+
+TEST_F(ChipDownload, ChipHoldsTheProgramAndRunsIt) {
+  const std::string hello = SourcePath("samples/hello.hex");
+  for (const Chip& chip : {k452, k4520}) {
+    SCOPED_TRACE(chip.name);
+    const std::string dump = dir.file(std::string(chip.name) + ".hex");
+    SimulatedBoard sim(ChipOptions(chip) + QStringList{"--once", "--expect", Q(hello), "--dump", Q(dump),
+                                                       "--run-after", "0.2"});
+    ProcessResult cli = Download(hello, Template(chip), sim.device());
+    EXPECT_EQ(cli.exitCode, 0) << cli.err;
+    ProcessResult run = sim.Finish();
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    // --expect: every program address, the jump words at 0..7, and the
+    // user's first eight bytes in the bootloader's last erase block.
+    EXPECT_NE(run.out.find("verified: 192 bytes programmed, jump to 0x007D00"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("program output: Hello from the PIC18!\\x0D\\x0A\n"), std::string::npos) << run.out;
+    // The bootloader's code is as the programmer left it; the block after
+    // it keeps the user's first eight bytes.
+    const std::string memory = ProgramImage(dump, chip, dir);
+    const std::string loader = ProgramImage(Firmware(chip), chip, dir);
+    const int32_t slot = chip.flash - kEraseBlock;
+    const size_t code = loader.find_last_not_of('\xFF', slot - 1) + 1 - chip.bootloader;
+    ASSERT_EQ(memory.size(), static_cast<size_t>(chip.flash));
+    EXPECT_EQ(memory.substr(chip.bootloader, code), loader.substr(chip.bootloader, code));
+    EXPECT_EQ(memory.substr(slot, 8), ProgramImage(hello, chip, dir).substr(0, 8));
+  }
+}
+
+TEST_F(ChipDownload, HeaderWithOtherBlockSizesFailsAtThatByte) {
+  struct Case {
+    const char* sizes;
+    int byte;
+  };
+  for (const Case& c : {Case{"eraseblock:128\nprogramblock:8\n", 3}, Case{"eraseblock:64\nprogramblock:16\n", 4}}) {
+    SCOPED_TRACE(c.sizes);
+    dir.write("config.txt", std::string("model:OTHER\nflash:32768\nbootloader:007D00\n") + c.sizes);
+    SimulatedBoard sim(ChipOptions(k452) + QStringList{"--once"});
+    ProcessResult cli = Download(SourcePath("samples/hello.hex"), dir.file("config.txt"), sim.device());
+    EXPECT_EQ(cli.exitCode, 1);
+    EXPECT_NE(cli.err.find("ERROR downloading byte " + std::to_string(c.byte) + "/"), std::string::npos) << cli.err;
+  }
+}
+
+TEST_F(ChipDownload, BlankChipStaysInTheBootloader) {
+  SimulatedBoard sim(ChipOptions(k452));
+  RawHost host(sim.device());
+  // It signals again about once a second, and sends nothing else.
+  EXPECT_EQ(host.Read(64, 2500), "UUU");
+}
+
+TEST_F(ChipDownload, ProgrammedChipRunsTheProgramWithoutAnAnswer) {
+  SimulatedBoard sim(ChipOptions(k452));
+  ASSERT_EQ(Download(SourcePath("samples/hello.hex"), Template(k452), sim.device()).exitCode, 0);
+  RawHost host(sim.device());  // a new host resets the chip
+  EXPECT_EQ(host.Read(64, 1800), std::string("U") + kGreeting);
+}
+
+TEST_F(ChipDownload, OwnAreaIsRefusedAtItsFirstByteAndTheBootloaderSurvives) {
+  SimulatedBoard sim(ChipOptions(k442));
+  {
+    // A raw host, since the CLI refuses such a frame: one erase block past
+    // the bootloader's address.
+    RawHost host(sim.device());
+    ASSERT_EQ(host.Read(1, 3000), "U");
+    host.Write(0x55);
+    const int32_t last = k442.bootloader + kEraseBlock - 1;
+    const uint8_t header[] = {static_cast<uint8_t>(last & 0xFF), static_cast<uint8_t>(last >> 8), kEraseBlock, 8};
+    int32_t slot = 1;
+    std::string echo;
+    for (int32_t k = 0; k < 4 + last + 1; ++k, ++slot) {
+      const uint8_t value = k < 4 ? header[k] : 0x00;
+      host.Write(value);
+      echo = host.Read(1, 3000);
+      if (echo != std::string(1, static_cast<char>(value))) break;
+    }
+    // Slot 5 carries address 0: the first byte at the bootloader's address
+    // is the one refused, with an inverted echo.
+    EXPECT_EQ(slot, 5 + k442.bootloader);
+    EXPECT_EQ(echo, "\xFF");
+  }
+  // After a reset it signals again, and since the transfer never finished
+  // it stays in the bootloader.
+  RawHost next(sim.device());
+  EXPECT_EQ(next.Read(2, 2500), "UU");
+}
+
+}  // namespace
