@@ -256,9 +256,14 @@ void ChipModel::RunTo(uint64_t cycle) {
 
 void ChipModel::RunToAddress(uint64_t cycle, uint32_t address) {
   // One instruction at a time: gpsim's execution breaks crash near the top
-  // of a 64 KiB part.
+  // of a 64 KiB part. A step inside a flash write's stall may not advance
+  // the cycle counter, so the steps are counted too; the rest runs as usual.
   Processor* cpu = parts_->cpu;
-  while (Cycles().get() < cycle && cpu->pma->get_PC() != address) cpu->step(1, false);
+  for (uint64_t steps = cycle - std::min(cycle, Cycles().get());
+       steps > 0 && Cycles().get() < cycle && cpu->pma->get_PC() != address; --steps) {
+    cpu->step(1, false);
+  }
+  if (cpu->pma->get_PC() != address) RunTo(cycle);
   parts_->decoder.Collect(Cycles().get(), parts_->received);
 }
 
