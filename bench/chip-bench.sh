@@ -13,14 +13,7 @@ bin=${1:-build-bench/bin}
 firmware=$bin/../firmware/115200
 here=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-3}
-work=$(mktemp -d)
-sim_pid=""
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$work/config  # never the user's settings or port map
+source "$(dirname "$0")/scratch.sh"
 image=$work/image.hex
 python3 "$here/bench/make-image.py" "$image" 8192 20261208
 
