@@ -82,7 +82,7 @@ class RawHost {
     std::string echoes;
     for (char value : bytes) {
       Write(static_cast<uint8_t>(value));
-      echoes += Read(1, 3000);
+      echoes += Read(1, 10000);  // generous: a loaded machine may starve the chip
     }
     return echoes;
   }
@@ -139,24 +139,42 @@ TEST_F(ChipDownload, HeaderWithOtherBlockSizesFailsAtThatByte) {
   }
 }
 
+TEST_F(ChipDownload, ChipThatCannotRunIsAUsageError) {
+  struct Case {
+    QStringList options;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--chip", "p18f452", "--firmware", Q(dir.file("none.hex"))}, "cannot read the firmware"},
+      {{"--chip", "p18f452", "--firmware", Q(SourcePath("README.md"))}, "neither Intel HEX nor a .cod file"},
+      {{"--chip", "p18f999", "--firmware", Q(Firmware(k452))}, "could not load"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    ProcessResult run = RunProgram("zentrel-sim", c.options, 20000);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
+
 TEST_F(ChipDownload, BlankChipStaysInTheBootloader) {
   SimulatedBoard sim(ChipOptions(k452));
   RawHost host(sim.device());
   // It signals again about once a second, and sends nothing else.
-  EXPECT_EQ(host.Read(64, 2500), "UUU");
+  EXPECT_EQ(host.Read(3, 10000), "UUU");
 }
 
 TEST_F(ChipDownload, ProgrammedChipRunsTheProgramWithoutAnAnswer) {
   SimulatedBoard sim(ChipOptions(k452));
   ASSERT_EQ(Download(SourcePath("samples/hello.hex"), Template(k452), sim.device()).exitCode, 0);
   RawHost host(sim.device());  // a new host resets the chip
-  EXPECT_EQ(host.Read(64, 1800), std::string("U") + kGreeting);
+  EXPECT_EQ(host.Read(sizeof kGreeting, 10000), std::string("U") + kGreeting);
 }
 
 TEST_F(ChipDownload, BurstWhileWritingDoesNotHangTheBootloader) {
   SimulatedBoard sim(ChipOptions(k452));
   RawHost host(sim.device());
-  ASSERT_EQ(host.Read(1, 3000), "U");
+  ASSERT_EQ(host.Read(1, 10000), "U");
   host.Write(0x55);
   const std::string header("\xFF\x2F\x40\x08", 4);  // a 12 KiB program area
   ASSERT_EQ(host.Exchange(header), header);
@@ -174,7 +192,7 @@ TEST_F(ChipDownload, OwnAreaIsRefusedAtItsFirstByteAndTheBootloaderSurvives) {
     // A raw host, since the CLI refuses such a frame: one erase block past
     // the bootloader's address.
     RawHost host(sim.device());
-    ASSERT_EQ(host.Read(1, 3000), "U");
+    ASSERT_EQ(host.Read(1, 10000), "U");
     host.Write(0x55);
     const int32_t last = k442.bootloader + kEraseBlock - 1;
     std::string frame = {static_cast<char>(last & 0xFF), static_cast<char>(last >> 8), kEraseBlock, 8};
@@ -193,7 +211,7 @@ TEST_F(ChipDownload, OwnAreaIsRefusedAtItsFirstByteAndTheBootloaderSurvives) {
   // After a reset it signals again, and since the transfer never finished
   // it stays in the bootloader.
   RawHost next(sim.device());
-  EXPECT_EQ(next.Read(2, 2500), "UU");
+  EXPECT_EQ(next.Read(2, 10000), "UU");
 }
 
 }  // namespace

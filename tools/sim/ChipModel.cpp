@@ -202,8 +202,15 @@ Stimulus_Node* Connect(const char* name, IOPIN* pin, std::initializer_list<stimu
 
 bool ChipModel::Load(const std::string& chip, const std::string& firmware, int writeBlock,
                      std::string& error) {
-  if (!std::ifstream(firmware)) {
+  std::ifstream file(firmware);
+  if (!file) {
     error = "cannot read the firmware " + firmware;
+    return false;
+  }
+  // gpsim takes any file and runs an empty chip: see that it is one of its two.
+  const bool cod = firmware.size() > 4 && firmware.compare(firmware.size() - 4, 4, ".cod") == 0;
+  if (!cod && file.peek() != ':') {
+    error = firmware + " is neither Intel HEX nor a .cod file";
     return false;
   }
   StartGpsimOnce();

@@ -72,6 +72,20 @@ bool MakeLinks(const SimOptions& options, const std::string& device, SymbolicLin
   out << "port COM" << options.asPort << " -> " << device << std::endl;
   return true;
 }
+// Quiets gpsim's standard output and loads the firmware into the chip.
+bool PrepareChip(const SimOptions& options, const DeviceDescription& device, ChipModel& chip,
+                 std::string& error) {
+  const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  dup2(quiet, STDOUT_FILENO);
+  close(quiet);
+  // The chip's write block comes from its config.txt (a device template).
+  if (options.configPath.empty()) {
+    std::cerr << "zentrel-sim: without --config the chip writes flash 8 bytes at a time, as gpsim "
+                 "does; give its device template if its write block is larger"
+              << std::endl;
+  }
+  return chip.Load(options.chip, options.firmwarePath, device.ProgramBlockSize, error);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,15 +111,7 @@ int main(int argc, char** argv) {
                                            std::ios::out);
   std::ostream chipOut(&ownOutput);
   std::ostream& out = options.chip.empty() ? std::cout : chipOut;
-  if (!options.chip.empty()) {
-    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    dup2(quiet, STDOUT_FILENO);
-    close(quiet);
-    // The chip's write block comes from its config.txt (a device template).
-    if (!chip.Load(options.chip, options.firmwarePath, device.ProgramBlockSize, error)) {
-      return Fail(error);
-    }
-  }
+  if (!options.chip.empty() && !PrepareChip(options, device, chip, error)) return Fail(error);
   const int stopFd = StopSignalFd();
   PseudoTerminal line;
   if (stopFd < 0 || !line.Open(error)) return Fail(error.empty() ? "cannot watch signals" : error);
@@ -113,7 +119,7 @@ int main(int argc, char** argv) {
   SymbolicLink link, port;
   if (!MakeLinks(options, line.DevicePath(), link, port, out, error)) return Fail(error);
   // Pacing a byte of 87 us needs wake-ups without the default 50 us slack.
-  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  if (options.baud > 0 || !options.chip.empty()) prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
   const Expectation* expected = options.expectPath.empty() ? nullptr : &expectation;
   int status = 0;
   if (options.chip.empty()) {
