@@ -15,7 +15,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-3}
 source "$(dirname "$0")/scratch.sh"
 image=$work/image.hex
-python3 "$here/bench/make-image.py" "$image" 8192 20261208
+# A program that only loops, since the chip runs what it was sent.
+python3 "$here/bench/make-image.py" "$image" 8192 20261208 --runs
 
 # One download into a fresh simulator (its options: "$@"); prints the
 # seconds the CLI reports for the frame.

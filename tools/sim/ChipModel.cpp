@@ -77,7 +77,7 @@ class PinListener : public IOPIN {
 }  // namespace
 
 namespace {
-unsigned RegisterValue(Processor* cpu, unsigned address) {
+unsigned ReadRegister(Processor* cpu, unsigned address) {
   Register* reg = cpu->registers[address];
   return reg ? reg->get_value() : 0;
 }
@@ -86,10 +86,10 @@ unsigned RegisterValue(Processor* cpu, unsigned address) {
 uint64_t BitCycles(Processor* cpu) {
   const Register* baudcon = cpu->registers[kBAUDCON];
   const bool hasBaudcon = baudcon && baudcon->name().rfind("baudc", 0) == 0;
-  const bool brg16 = hasBaudcon && (RegisterValue(cpu, kBAUDCON) & 0x08) != 0;
-  const bool brgh = (RegisterValue(cpu, kTXSTA) & 0x04) != 0;
-  uint64_t n = RegisterValue(cpu, kSPBRG) & 0xFF;
-  if (brg16) n |= (RegisterValue(cpu, kSPBRGH) & 0xFF) << 8;
+  const bool brg16 = hasBaudcon && (ReadRegister(cpu, kBAUDCON) & 0x08) != 0;
+  const bool brgh = (ReadRegister(cpu, kTXSTA) & 0x04) != 0;
+  uint64_t n = ReadRegister(cpu, kSPBRG) & 0xFF;
+  if (brg16) n |= (ReadRegister(cpu, kSPBRGH) & 0xFF) << 8;
   // Crystal cycles a bit: 64, 16 or 4 (n + 1); four make an instruction cycle.
   const uint64_t perStep = brg16 ? (brgh ? 4 : 16) : (brgh ? 16 : 64);
   return std::max<uint64_t>(1, perStep * (n + 1) / 4);

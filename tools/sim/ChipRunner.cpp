@@ -78,9 +78,7 @@ void ChipRunner::HostArrived() {
   cycleOrigin_ = chip_.Cycle();
 }
 
-// After a transfer the chip holds still until the next host, unless its
-// program is being watched: gpsim can crash on an image that is no program.
-bool ChipRunner::ChipRuns() const { return (hostPresent_ && !observer_.Done()) || runAfterEnd_ != 0; }
+bool ChipRunner::ChipRuns() const { return hostPresent_ || runAfterEnd_ != 0; }
 
 uint64_t ChipRunner::CyclesFor(Clock::time_point when) const {
   if (when <= wallOrigin_) return cycleOrigin_;
@@ -91,8 +89,8 @@ uint64_t ChipRunner::CyclesFor(Clock::time_point when) const {
 void ChipRunner::RunChip() {
   const double cps = chip_.CyclesPerSecond();
   const uint64_t now = chip_.Cycle();
-  if (!hostPresent_ || observer_.Done()) {
-    // Nobody waits on the line: the chip is watched as fast as gpsim goes.
+  if (!hostPresent_) {
+    // Nobody on the line: the program's run is watched as fast as gpsim goes.
     chip_.RunTo(std::min(runAfterEnd_, now + static_cast<uint64_t>(kLongestRunSeconds * cps)));
     return;
   }
@@ -107,7 +105,7 @@ void ChipRunner::RunChip() {
 
 int ChipRunner::WaitMicroseconds() const {
   if (!ChipRuns()) return kHostCheckUs;
-  if (!hostPresent_ || observer_.Done()) return 0;
+  if (!hostPresent_) return 0;
   const double cps = chip_.CyclesPerSecond();
   const uint64_t next = std::min(chip_.NextLineEvent(),
                                  chip_.Cycle() + static_cast<uint64_t>(0.001 * cps));

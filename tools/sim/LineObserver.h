@@ -21,8 +21,6 @@ class LineObserver {
   void Reset();
 
   bool InTransfer() const { return state_ == State::Frame; }
-  // A transfer has completed since the last reset.
-  bool Done() const { return state_ == State::Done; }
   // The frame so far: header values and the count of bytes echoed.
   const TransferRecord& Transfer() const { return transfer_; }
   // Why the last transfer failed, naming the frame byte.

@@ -131,9 +131,8 @@ Model:
                          --firmware in gpsim, instruction by instruction; its
                          UART (TX RC6, RX RC7) is the line, at the baud rate
                          its firmware sets. It starts from reset when a host
-                         opens the line and keeps to real time while one is
-                         there; after a transfer it holds still (its program
-                         may be no program) unless --run-after is given
+                         opens the line, keeps to real time while one is
+                         there, and after a transfer runs the program on
   --firmware FILE        the chip's firmware: Intel HEX or .cod, such as
                          bootloader-p18f452.hex beside the programs
   --run-after S          with --chip: after a completed transfer, run the
