@@ -139,7 +139,8 @@ Model:
                          program S seconds of chip time and print
                          "program output: TEXT" (other bytes as \xNN)
 Device:
-  --config PATH          config.txt of the device (flash size, bootloader)
+  --config PATH          config.txt of the device (flash size, bootloader;
+                         with --chip the write block of its flash)
   --bootloader HEX6      bootloader byte address, e.g. 007D00 (overrides --config)
                          without --config, program memory is 64 KiB
 Line:
