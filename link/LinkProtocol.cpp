@@ -50,16 +50,25 @@ void ShowOutcomeThenWait(AppState& state, LinkHost& host) {
   if (!state.TransferInProgress) BackToWaiting(state, host);
 }
 
+TransferOutcome OutcomeOf(const AppState& state, TransferOutcome::Kind kind) {
+  const auto slot = static_cast<size_t>(state.FrameIndex);
+  const uint8_t sent = slot < state.DownloadFrame.size() ? state.DownloadFrame[slot] : 0;
+  return TransferOutcome{kind, state.FrameIndex, state.FrameLength, sent,
+                         static_cast<uint8_t>(state.ReceivedByte)};
+}
+
 // The transfer is over as soon as the outcome is known, so that bytes that a
 // pump lets in are not taken for echoes of the finished frame.
-void FailTransfer(AppState& state, LinkHost& host) {
+void FailTransfer(AppState& state, LinkHost& host, TransferOutcome::Kind kind) {
   state.TransferInProgress = false;
+  host.TransferEnded(OutcomeOf(state, kind));
   host.SetStatus(CountText(kErrorPrefix, state.FrameIndex, state.FrameLength).view());
   ShowOutcomeThenWait(state, host);
 }
 
 void CompleteTransfer(AppState& state, LinkHost& host) {
   state.TransferInProgress = false;
+  host.TransferEnded(OutcomeOf(state, TransferOutcome::Kind::Completed));
   host.Pause(1000);
   host.SetStatus(kCompletedText);
   ShowOutcomeThenWait(state, host);
@@ -73,7 +82,7 @@ bool HandleEcho(AppState& state, LinkHost& host) {
   // emptied the frame; the rest of this input then belongs to no transfer.
   if (!EchoExpected(state)) return false;
   if (state.ReceivedByte != state.DownloadFrame[state.FrameIndex]) {
-    FailTransfer(state, host);
+    FailTransfer(state, host, TransferOutcome::Kind::WrongEcho);
     return false;
   }
   if (state.FrameIndex == state.FrameLength) {
@@ -95,6 +104,10 @@ void AnswerSignal(AppState& state, LinkHost& host) {
 
 }  // namespace
 
+std::string ErrorText(int32_t slot, int32_t length) {
+  return std::string(CountText(kErrorPrefix, slot, length).view());
+}
+
 void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
   for (char character : input) {
     state.ReceivedByte = static_cast<unsigned char>(character);
@@ -108,7 +121,7 @@ void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
 
 void OnLinkLost(AppState& state, LinkHost& host) {
   if (state.TransferInProgress) {
-    FailTransfer(state, host);
+    FailTransfer(state, host, TransferOutcome::Kind::LineLost);
   } else {
     BackToWaiting(state, host);
   }

@@ -1,6 +1,8 @@
 #pragma once
 // The program's half of the conversation with the bootloader: answers its
 // signal 0x55 and checks every echo of the frame, stop-and-wait.
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "AppState.h"
@@ -11,6 +13,9 @@ void OnPortReceive(AppState& state, LinkHost& host, std::string_view input);
 
 // The line has gone: a transfer in progress ends as a wrong echo does.
 void OnLinkLost(AppState& state, LinkHost& host);
+
+// The status text of a transfer that failed at this slot.
+std::string ErrorText(int32_t slot, int32_t length);
 
 // Texts of label_status.
 inline constexpr std::string_view kWaitingText = "Waiting for signal from bootloader...";

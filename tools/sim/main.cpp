@@ -32,9 +32,9 @@ bool ReadDevice(const SimOptions& options, DeviceDescription& device, std::strin
   if (!options.configPath.empty() && !ReadDeviceDescription(options.configPath, device, error)) {
     return false;
   }
-  if (device.FlashSize < 1 || device.FlashSize > 0x200000) {
+  if (device.FlashSize < 1 || device.FlashSize > kMaxFlashSize) {
     error = "flash size " + std::to_string(device.FlashSize) + " in " + options.configPath +
-            " is outside 1..2097152";
+            " is outside 1.." + std::to_string(kMaxFlashSize);
     return false;
   }
   if (options.bootloaderAddress >= 0) device.BootloaderAddress = options.bootloaderAddress;
