@@ -29,6 +29,7 @@ constexpr double kCrystalHz = 20e6;
 
 // Registers of the PIC18 UART, at the same addresses on every part here.
 constexpr unsigned kTXSTA = 0xFAC, kSPBRG = 0xFAF, kSPBRGH = 0xFB0, kBAUDCON = 0xFB8;
+constexpr unsigned kTXEN = 0x20;
 
 void StartGpsimOnce() {
   static const bool started = [] {
@@ -243,7 +244,14 @@ bool ChipModel::Load(const std::string& chip, const std::string& firmware, int w
 
 void ChipModel::Reset() {
   parts_->rxClock->Clear();
-  parts_->cpu->reset(POR_RESET);
+  // gpsim's transmitter often never finishes a byte once TXEN has been
+  // cleared and set again, and a reset clears it; so an enabled transmitter
+  // survives the reset as it was set. With SPEN clear, RC6 is still a port
+  // pin, as after a real reset.
+  Processor* cpu = parts_->cpu;
+  const unsigned transmitter = ReadRegister(cpu, kTXSTA);
+  cpu->reset(POR_RESET);
+  if (transmitter & kTXEN) cpu->registers[kTXSTA]->put(transmitter);
 }
 
 uint64_t ChipModel::Cycle() const { return Cycles().get(); }
