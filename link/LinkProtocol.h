@@ -12,6 +12,10 @@ void OnPortReceive(AppState& state, LinkHost& host, std::string_view input);
 // The line has gone: a transfer in progress ends as a wrong echo does.
 void OnLinkLost(AppState& state, LinkHost& host);
 
+// The port menu has closed and reopened the port. Opening may reset the
+// board, so outside a transfer the link waits for its signal again.
+void OnPortReopened(AppState& state, LinkHost& host);
+
 // Texts of label_status.
 inline constexpr std::string_view kWaitingText = "Waiting for signal from bootloader...";
 inline constexpr std::string_view kReadyText = "Bootloader ready for program download...";
