@@ -161,13 +161,21 @@ bool QtSerialLine::OpenDevice(const std::string& devicePath, const std::string& 
   }
   const std::optional<LineSettings> parsed = ParseLineSettings(settings, error);
   if (!parsed) return false;
+  // Locked before QSerialPort touches the line, so that a refused second
+  // owner changes nothing of the first one's settings.
+  if (!lock_.Acquire(devicePath, error)) {
+    error = devicePath + ": " + error;
+    return false;
+  }
   port_.setPortName(QString::fromStdString(devicePath));
   if (!ApplySettings(port_, *parsed)) {
     error = devicePath + ": " + port_.errorString().toStdString();
+    lock_.Release();
     return false;
   }
   if (!port_.open(QIODevice::ReadWrite)) {
     error = OpenFailure(devicePath);
+    lock_.Release();
     return false;
   }
   port_.clearError();
@@ -205,6 +213,7 @@ void QtSerialLine::Close() {
   if (closing_ || !port_.isOpen()) return;
   closing_ = true;
   port_.close();
+  lock_.Release();
   closing_ = false;
 }
 

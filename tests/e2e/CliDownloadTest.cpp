@@ -156,6 +156,35 @@ TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
   EXPECT_NE(err.find("no echo of byte 1/"), std::string::npos) << err;
 }
 
+// One owner per board: a second download under another name of the same
+// device is refused before it touches the line, and the first goes on.
+TEST_F(CliDownload, ASecondDownloadOnTheSameBoardIsRefusedAndTheFirstCompletes) {
+  const std::string file = WriteImage("image.hex", std::string(8000, '\x3C'));
+  SimulatedBoard sim({"--once", "--config", config, "--expect", QString::fromStdString(file), "--baud", "115200"});
+  const std::string link = dir.file("board");
+  ASSERT_EQ(symlink(sim.device().c_str(), link.c_str()), 0);
+  auto args = [&](const std::string& device) {
+    return QStringList{"download", QString::fromStdString(file), "--config", config, "--device",
+                       QString::fromStdString(device), "--signal-timeout", "10", "--no-progress"};
+  };
+  QProcess first;
+  first.start(QString::fromStdString(BinPath("zentrel-cli")), args(link));
+  first.setReadChannel(QProcess::StandardError);
+  const std::string holder = "busy, in use by zentrel-cli (pid " + std::to_string(first.processId()) + ")";
+  QByteArray said;
+  while (!said.contains("Bootloader ready") && first.waitForReadyRead(10000)) said += first.readAllStandardError();
+  ASSERT_TRUE(said.contains("Bootloader ready")) << said.toStdString();
+
+  ProcessResult second = RunProgram("zentrel-cli", args(sim.device()));
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE((second.out + second.err).find(sim.device() + ": " + holder), std::string::npos) << second.out << second.err;
+
+  ASSERT_TRUE(first.waitForFinished(60000));
+  EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+  ProcessResult board = sim.Finish();
+  EXPECT_EQ(board.exitCode, 0) << board.out;
+}
+
 TEST_F(CliDownload, RefusedFrameSendsNothing) {
   dir.write("bad.txt", "model:X\nflash:32768\neraseblock:64\nprogramblock:48\nbootloader:007D00\n");
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
