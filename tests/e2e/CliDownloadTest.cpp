@@ -185,6 +185,24 @@ TEST_F(CliDownload, ASecondDownloadOnTheSameBoardIsRefusedAndTheFirstCompletes) 
   EXPECT_EQ(board.exitCode, 0) << board.out;
 }
 
+// One simulator, host after host: a signal meant for the last host, or one
+// repeated across an answer, would land in the next transfer as byte 1.
+TEST_F(CliDownload, AHundredDownloadsInARowAllComplete) {
+  const std::string file = WriteImage("image.hex", std::string(100, '\x21'));
+  SimulatedBoard sim({"--config", config, "--expect", QString::fromStdString(file)});
+  int completed = 0;
+  for (int run = 1; run <= 100; ++run) {
+    ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config", config,
+                                                   "--device", QString::fromStdString(sim.device()),
+                                                   "--signal-timeout", "10", "--no-progress"});
+    EXPECT_EQ(cli.exitCode, 0) << "run " << run << ": " << cli.err;
+    completed += cli.exitCode == 0;
+  }
+  EXPECT_EQ(completed, 100);
+  ProcessResult board = sim.Stop();
+  EXPECT_EQ(board.exitCode, 0) << board.out;
+}
+
 TEST_F(CliDownload, RefusedFrameSendsNothing) {
   dir.write("bad.txt", "model:X\nflash:32768\neraseblock:64\nprogramblock:48\nbootloader:007D00\n");
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));

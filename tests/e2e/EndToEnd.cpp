@@ -31,6 +31,11 @@ ProcessResult SimulatedBoard::Finish(int timeoutMs) {
                        Text(process_.readAllStandardOutput()), Text(process_.readAllStandardError())};
 }
 
+ProcessResult SimulatedBoard::Stop() {
+  process_.terminate();
+  return Finish();
+}
+
 ProcessResult RunProgram(const std::string& program, const QStringList& args, int timeoutMs) {
   QProcess process;
   process.start(QString::fromStdString(BinPath(program)), args);

@@ -18,6 +18,8 @@ class SimulatedBoard {
   const std::string& device() const { return device_; }
   // Waits for it to end; its exit status and what it printed.
   ProcessResult Finish(int timeoutMs = 30000);
+  // Ends one that serves host after host, as Ctrl-C would, then Finish.
+  ProcessResult Stop();
 
  private:
   QProcess process_;
