@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <QSerialPortInfo>
 #include <QThread>
 #include <cerrno>
 #include <cstdint>
@@ -109,6 +110,16 @@ bool HungUp(int fd) {
   return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// The serial devices that really exist: QSerialPortInfo leaves out the
+// on-board ttyS* that have no UART behind them.
+std::vector<std::string> ListedDevices() {
+  std::vector<std::string> paths;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    paths.push_back(info.systemLocation().toStdString());
+  }
+  return paths;
+}
+
 std::string FailureKind(QSerialPort::SerialPortError error) {
   switch (error) {
     case QSerialPort::ReadError:
@@ -141,7 +152,7 @@ bool QtSerialLine::Open(int portNumber, const std::string& settings, std::string
     error = "port number " + std::to_string(portNumber) + " is out of range";
     return false;
   }
-  const std::string device = ResolvePortDevice(portNumber, mapDir_);
+  const std::string device = ResolvePortDevice(portNumber, mapDir_, ListedDevices());
   if (device.empty()) {
     error = "no device is mapped to COM" + std::to_string(portNumber);
     return false;
