@@ -32,6 +32,9 @@ bool PseudoTerminal::Open(std::string& error) {
     return false;
   }
   devicePath_ = name;
+  // A pair never opened on the host's side reports no hang-up, as if a host
+  // held it; one open and close of that side makes "no host" show at once.
+  if (const int peer = OpenPeer(); peer >= 0) close(peer);
   return true;
 }
 
