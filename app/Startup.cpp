@@ -9,20 +9,15 @@
 
 #include "AppState.h"
 #include "Form1.h"
+#include "ProgramFolder.h"
 #include "QtDialogs.h"
 #include "QtSerialLine.h"
 #include "SettingsStore.h"
 
-std::string ProgramDirectory() {
-  // applicationDirPath comes from /proc/self/exe, where links are resolved.
-  std::string dir = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir;
-}
-
 std::string SingleCopyLockPath() {
+  // A relative folder would give each working folder a lock of its own.
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty()) return runtime.toStdString() + "/quorvel-zentrel.lock";
+  if (runtime.startsWith('/')) return runtime.toStdString() + "/quorvel-zentrel.lock";
   // The temporary folder is shared by every user of the machine.
   return QFile::encodeName(QDir::tempPath()).toStdString() + "/quorvel-zentrel-" +
          std::to_string(getuid()) + ".lock";

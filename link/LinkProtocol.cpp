@@ -55,16 +55,25 @@ void ShowOutcomeThenWait(AppState& state, LinkHost& host) {
   if (!state.TransferInProgress) BackToWaiting(state, host);
 }
 
+TransferOutcome OutcomeOf(const AppState& state, TransferOutcome::Kind kind) {
+  const auto slot = static_cast<size_t>(state.FrameIndex);
+  const uint8_t sent = slot < state.DownloadFrame.size() ? state.DownloadFrame[slot] : 0;
+  return TransferOutcome{kind, state.FrameIndex, state.FrameLength, sent,
+                         static_cast<uint8_t>(state.ReceivedByte)};
+}
+
 // The transfer is over as soon as the outcome is known, so that bytes that a
 // pump lets in are not taken for echoes of the finished frame.
-void FailTransfer(AppState& state, LinkHost& host) {
+void FailTransfer(AppState& state, LinkHost& host, TransferOutcome::Kind kind) {
   EndTransfer(state);
+  host.TransferEnded(OutcomeOf(state, kind));
   host.SetStatus(CountText(kErrorPrefix, state.FrameIndex, state.FrameLength).view());
   ShowOutcomeThenWait(state, host);
 }
 
 void CompleteTransfer(AppState& state, LinkHost& host) {
   EndTransfer(state);
+  host.TransferEnded(OutcomeOf(state, TransferOutcome::Kind::Completed));
   host.Pause(1000);
   host.SetStatus(kCompletedText);
   ShowOutcomeThenWait(state, host);
@@ -81,7 +90,7 @@ bool HandleEcho(AppState& state, LinkHost& host) {
   if (!state.EchoInHand || !EchoExpected(state)) return false;
   state.EchoInHand = false;
   if (state.ReceivedByte != state.DownloadFrame[state.FrameIndex]) {
-    FailTransfer(state, host);
+    FailTransfer(state, host, TransferOutcome::Kind::WrongEcho);
     return false;
   }
   if (state.FrameIndex == state.FrameLength) {
@@ -103,12 +112,16 @@ void AnswerSignal(AppState& state, LinkHost& host) {
 
 }  // namespace
 
+std::string ErrorText(int32_t slot, int32_t length) {
+  return std::string(CountText(kErrorPrefix, slot, length).view());
+}
+
 void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
   for (char character : input) {
     state.ReceivedByte = static_cast<unsigned char>(character);
     if (state.EchoInHand) {
       // A second byte while the slot in flight is still being handled.
-      FailTransfer(state, host);
+      FailTransfer(state, host, TransferOutcome::Kind::WrongEcho);
       return;
     }
     if (state.LinkState == 0) {
@@ -121,7 +134,7 @@ void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
 
 void OnLinkLost(AppState& state, LinkHost& host) {
   if (state.TransferInProgress) {
-    FailTransfer(state, host);
+    FailTransfer(state, host, TransferOutcome::Kind::LineLost);
   } else {
     BackToWaiting(state, host);
   }

@@ -1,6 +1,8 @@
 #pragma once
 // The program's half of the conversation with the bootloader: answers its
 // signal 0x55 and checks every echo of the frame, stop-and-wait.
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "AppState.h"
@@ -15,6 +17,9 @@ void OnLinkLost(AppState& state, LinkHost& host);
 // The port menu has closed and reopened the port. Opening may reset the
 // board, so outside a transfer the link waits for its signal again.
 void OnPortReopened(AppState& state, LinkHost& host);
+
+// The status text of a transfer that failed at this slot.
+std::string ErrorText(int32_t slot, int32_t length);
 
 // Texts of label_status.
 inline constexpr std::string_view kWaitingText = "Waiting for signal from bootloader...";

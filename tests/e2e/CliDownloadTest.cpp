@@ -2,22 +2,24 @@
 // simulator checks every programmed byte, the jump words and the relocated
 // first eight bytes against the HEX file.
 #include <gtest/gtest.h>
-
-#include <pty.h>
 #include <unistd.h>
 
 #include <QProcess>
+#include <csignal>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "common/TestSupport.h"
-#include "e2e/EndToEnd.h"
+#include "common/HexText.h"
+#include "common/Process.h"
+#include "common/Pty.h"
 
 namespace {
 
+// The bootloader sits above the largest program area the header can announce.
 constexpr const char* kConfig64K =
-    "model:BIG\nflash:65536\neeprom:256\neraseblock:64\nprogramblock:8\nbootloader:00FC00\n";
+    "model:BIG\nflash:131072\neeprom:256\neraseblock:64\nprogramblock:8\nbootloader:010000\n";
 
 class CliDownload : public ::testing::Test {
  protected:
@@ -33,8 +35,8 @@ class CliDownload : public ::testing::Test {
     SimulatedBoard sim(QStringList{"--once", "--config", config, "--expect", QString::fromStdString(file)} +
                        simExtra);
     EXPECT_FALSE(sim.device().empty());
-    ProcessResult cli = RunProgram(
-        "zentrel-cli", QStringList{"download", QString::fromStdString(file), "--config", config, "--device",
+    ProcessResult cli = RunCli(
+        QStringList{"download", QString::fromStdString(file), "--config", config, "--device",
                                    QString::fromStdString(sim.device()), "--signal-timeout", "10",
                                    "--echo-timeout", "2000", "--no-progress"} +
                            cliExtra);
@@ -91,6 +93,9 @@ TEST_F(CliDownload, WrongEchoNamesTheFailingByte) {
     EXPECT_EQ(cli.exitCode, 1);
     EXPECT_NE(cli.err.find("ERROR downloading byte " + std::to_string(k) + "/1036"), std::string::npos) << cli.err;
   }
+  // The simulator inverts the echo; the data bytes are 0x42.
+  auto [cli, sim] = Download(file, {"--corrupt-echo", "500"});
+  EXPECT_NE(cli.err.find("byte 500/1036: sent 0x42, echo 0xBD"), std::string::npos) << cli.err;
 }
 
 TEST_F(CliDownload, FaultsOnTheLineEndWithAClearMessage) {
@@ -121,37 +126,28 @@ TEST_F(CliDownload, NoiseBeforeTheSignalIsIgnored) {
 
 TEST_F(CliDownload, NoSignalTimesOut) {
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
-  // A pseudo-terminal whose other end stays silent.
-  int master = -1, slave = -1;
-  char name[256];
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config", config,
-                                                 "--device", name, "--signal-timeout", "1", "--no-progress"});
-  close(slave);
-  close(master);
+  const Pty silent;
+  ProcessResult cli = RunCli({"download", Q(file), "--config", config, "--device", Q(silent.devicePath()),
+                              "--signal-timeout", "1", "--no-progress"});
   EXPECT_EQ(cli.exitCode, 1);
   EXPECT_NE(cli.err.find("no signal from the bootloader"), std::string::npos) << cli.err;
 }
 
 TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
-  int master = -1, slave = -1;
-  char name[256];
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  const Pty board;
   QProcess cli;
-  cli.start(QString::fromStdString(BinPath("zentrel-cli")),
-            {"download", QString::fromStdString(file), "--config", config, "--device", name,
+  cli.start(Q(BinPath("zentrel-cli")),
+            {"download", Q(file), "--config", config, "--device", Q(board.devicePath()),
              "--signal-timeout", "2147483647", "--echo-timeout", "300", "--no-progress"});
   // Once the port is open, signal and then stay silent: the CLI must still be
   // waiting for the signal and then time out on the first echo.
   cli.setReadChannel(QProcess::StandardError);
   QByteArray said;
   while (!said.contains(" ready,") && cli.waitForReadyRead(10000)) said += cli.readAllStandardError();
-  ASSERT_EQ(write(master, "\x55", 1), 1);
+  board.Send("\x55");
   ASSERT_TRUE(cli.waitForFinished(30000));
   const std::string err = cli.readAllStandardError().toStdString();
-  close(slave);
-  close(master);
   EXPECT_EQ(cli.exitCode(), 1);
   EXPECT_NE(err.find("no echo of byte 1/"), std::string::npos) << err;
 }
@@ -160,22 +156,22 @@ TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
 // device is refused before it touches the line, and the first goes on.
 TEST_F(CliDownload, ASecondDownloadOnTheSameBoardIsRefusedAndTheFirstCompletes) {
   const std::string file = WriteImage("image.hex", std::string(8000, '\x3C'));
-  SimulatedBoard sim({"--once", "--config", config, "--expect", QString::fromStdString(file), "--baud", "115200"});
+  SimulatedBoard sim({"--once", "--config", config, "--expect", Q(file), "--baud", "115200"});
   const std::string link = dir.file("board");
   ASSERT_EQ(symlink(sim.device().c_str(), link.c_str()), 0);
   auto args = [&](const std::string& device) {
-    return QStringList{"download", QString::fromStdString(file), "--config", config, "--device",
-                       QString::fromStdString(device), "--signal-timeout", "10", "--no-progress"};
+    return QStringList{"download", Q(file), "--config", config, "--device", Q(device), "--signal-timeout", "10",
+                       "--no-progress"};
   };
   QProcess first;
-  first.start(QString::fromStdString(BinPath("zentrel-cli")), args(link));
+  first.start(Q(BinPath("zentrel-cli")), args(link));
   first.setReadChannel(QProcess::StandardError);
   const std::string holder = "busy, in use by zentrel-cli (pid " + std::to_string(first.processId()) + ")";
   QByteArray said;
   while (!said.contains("Bootloader ready") && first.waitForReadyRead(10000)) said += first.readAllStandardError();
   ASSERT_TRUE(said.contains("Bootloader ready")) << said.toStdString();
 
-  ProcessResult second = RunProgram("zentrel-cli", args(sim.device()));
+  ProcessResult second = RunCli(args(sim.device()));
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_NE((second.out + second.err).find(sim.device() + ": " + holder), std::string::npos) << second.out << second.err;
 
@@ -189,24 +185,24 @@ TEST_F(CliDownload, ASecondDownloadOnTheSameBoardIsRefusedAndTheFirstCompletes) 
 // repeated across an answer, would land in the next transfer as byte 1.
 TEST_F(CliDownload, AHundredDownloadsInARowAllComplete) {
   const std::string file = WriteImage("image.hex", std::string(100, '\x21'));
-  SimulatedBoard sim({"--config", config, "--expect", QString::fromStdString(file)});
+  SimulatedBoard sim({"--config", config, "--expect", Q(file)});
   int completed = 0;
   for (int run = 1; run <= 100; ++run) {
-    ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config", config,
-                                                   "--device", QString::fromStdString(sim.device()),
-                                                   "--signal-timeout", "10", "--no-progress"});
+    ProcessResult cli = RunCli({"download", Q(file), "--config", config, "--device", Q(sim.device()),
+                                "--signal-timeout", "10", "--no-progress"});
     EXPECT_EQ(cli.exitCode, 0) << "run " << run << ": " << cli.err;
     completed += cli.exitCode == 0;
   }
   EXPECT_EQ(completed, 100);
-  ProcessResult board = sim.Stop();
+  sim.Signal(SIGTERM);
+  ProcessResult board = sim.Finish();
   EXPECT_EQ(board.exitCode, 0) << board.out;
 }
 
 TEST_F(CliDownload, RefusedFrameSendsNothing) {
   dir.write("bad.txt", "model:X\nflash:32768\neraseblock:64\nprogramblock:48\nbootloader:007D00\n");
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
-  ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config",
+  ProcessResult cli = RunCli({"download", QString::fromStdString(file), "--config",
                                                  QString::fromStdString(dir.file("bad.txt")), "--device",
                                                  "/nonexistent", "--no-progress"});
   EXPECT_EQ(cli.exitCode, 3) << cli.err;
@@ -217,7 +213,7 @@ TEST_F(CliDownload, BadOptionsAreUsageErrors) {
   for (const QStringList& options : {QStringList{"--baud", "fast"}, QStringList{"--port", "0"},
                                      QStringList{"--echo-timeout", "-5"}, QStringList{"--reset", "cts"}}) {
     SCOPED_TRACE(options.join(' ').toStdString());
-    ProcessResult cli = RunProgram("zentrel-cli", QStringList{"download", QString::fromStdString(file), "--config",
+    ProcessResult cli = RunCli(QStringList{"download", QString::fromStdString(file), "--config",
                                                               config, "--device", "/nonexistent"} + options);
     EXPECT_EQ(cli.exitCode, 2) << cli.err;
   }
@@ -237,7 +233,7 @@ TEST_F(CliDownload, SeveralBoardsAtOnceFailAlone) {
     sims.push_back(std::make_unique<SimulatedBoard>(options));
     args << "--device" << QString::fromStdString(sims.back()->device());
   }
-  ProcessResult cli = RunProgram("zentrel-cli", args);
+  ProcessResult cli = RunCli(args);
   EXPECT_EQ(cli.exitCode, 1) << cli.err;
   // One row a board, in the order given; only the third failed.
   for (int board = 0; board < 4; ++board) {

@@ -57,6 +57,7 @@ class FuzzHost : public LinkHost {
   void SetStatus(std::string_view text) override;
   void PumpEvents() override;
   void Pause(int) override {}
+  void TransferEnded(const TransferOutcome& outcome) override;
 
  private:
   void Deliver(const std::string& text);
@@ -108,6 +109,12 @@ void FuzzHost::SetStatus(std::string_view text) {
   } else if (text == kCompletedText) {
     CheckCompletion();
   }
+}
+
+// The event names the slot in flight, and a completion holds as the text does.
+void FuzzHost::TransferEnded(const TransferOutcome& outcome) {
+  Check(outcome.slot == lastSlot_ && outcome.length == state_.FrameLength);
+  if (outcome.kind == TransferOutcome::Kind::Completed) CheckCompletion();
 }
 
 void FuzzHost::CheckCompletion() const {

@@ -1,12 +1,10 @@
 // zentrel-cli frame writes what the download command builds in-process.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <filesystem>
 #include <string>
 
+#include "common/Process.h"
 #include "common/TestSupport.h"
 #include "ProgramLoader.h"
 #include "DownloadFrame.h"
@@ -14,11 +12,10 @@
 
 namespace {
 
-int RunFrame(const QStringList& args) {
-  QProcess cli;
-  cli.start(QString::fromStdString(BinPath("zentrel-cli")), QStringList{"frame"} + args);
-  if (!cli.waitForFinished(60000)) return -1;
-  return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+int RunFrame(const QStringList& args, std::string* out = nullptr) {
+  const ProcessResult run = RunCli(QStringList{"frame"} + args);
+  if (out != nullptr) *out = run.out;
+  return run.exitCode;
 }
 
 std::string FrameInProcess(const std::string& sample) {
@@ -45,6 +42,13 @@ TEST(FrameCommand, WritesTheFrameOfTheBundledSamples) {
     const std::string expected = FrameInProcess(sample);
     EXPECT_GT(expected.size(), 12u);
     EXPECT_EQ(ReadFile(dir.file("frame.bin")), expected);
+    // "-": the bytes alone on stdout, every text line on stderr.
+    std::string out;
+    EXPECT_EQ(RunFrame({QString::fromStdString(SourcePath("samples/" + sample)), "--out", "-",
+                        "--config", QString::fromStdString(SourcePath("samples/config.txt"))},
+                       &out),
+              0);
+    EXPECT_EQ(out, expected);
   }
 }
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
-#include "frame_fixture.h"
+#include "common/WorkedExample.h"
 #include "DownloadFrame.h"
 #include "LinkProtocol.h"
 
@@ -98,7 +98,7 @@ TEST_F(Transfer, LastEchoCompletesAndDropsWhatFollowsEvenASignal) {
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
   // The frame stays for inspection; only a new press replaces it.
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
 }
 
 TEST_F(Transfer, WrongEchoOfSlot5StopsTheTransfer) {
@@ -310,6 +310,43 @@ TEST(LinkLost, ALineThatFailsOnAWriteDropsTheRestOfTheInput) {
   EXPECT_EQ(host.log.back(), kWaiting);
   EXPECT_EQ(state.LinkState, 0);  // the U after the echo is not taken for a signal
   EXPECT_EQ(host.written.size(), 2u);
+}
+
+// The event carries the outcome a host acts on; the texts stay the window's.
+TEST(LinkOutcome, EveryTransferEndsWithOneEvent) {
+  using Kind = TransferOutcome::Kind;
+  struct OutcomeHost : RecordingLinkHost {
+    std::vector<TransferOutcome> outcomes;
+    void TransferEnded(const TransferOutcome& outcome) override { outcomes.push_back(outcome); }
+  };
+  struct Row {
+    const char* name;
+    int reach;  // echoes matched before the end
+    Kind kind;
+  };
+  const Row rows[] = {{"completed", 332, Kind::Completed}, {"wrong echo", 99, Kind::WrongEcho},
+                      {"line lost", 4, Kind::LineLost}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    AppState state = ExampleState();
+    OutcomeHost host;
+    RecordingDialogs dialogs;
+    StartDownload(state, host, dialogs);
+    const auto* frame = reinterpret_cast<const char*>(state.DownloadFrame.data());
+    OnPortReceive(state, host, std::string(frame + 1, frame + 1 + row.reach));
+    if (row.kind == Kind::WrongEcho) OnPortReceive(state, host, "\x11");
+    if (row.kind == Kind::LineLost) OnLinkLost(state, host);
+    OnLinkLost(state, host);  // after the end: no second event
+
+    ASSERT_EQ(host.outcomes.size(), 1u);
+    const TransferOutcome& outcome = host.outcomes.front();
+    const int slot = row.kind == Kind::Completed ? 332 : row.reach + 1;
+    EXPECT_EQ(outcome.kind, row.kind);
+    EXPECT_EQ(outcome.slot, slot);
+    EXPECT_EQ(outcome.length, 332);
+    EXPECT_EQ(outcome.sent, state.DownloadFrame[static_cast<size_t>(slot)]);
+    if (row.kind == Kind::WrongEcho) EXPECT_EQ(outcome.received, 0x11);
+  }
 }
 
 }  // namespace

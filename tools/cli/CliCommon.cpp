@@ -1,10 +1,14 @@
 #include "CliCommon.h"
 
-#include <QCoreApplication>
+#include <fcntl.h>
+
 #include <QFile>
 #include <QRegularExpression>
+#include <cerrno>
+#include <cstring>
 
 #include "DeviceDescription.h"
+#include "ProgramFolder.h"
 
 void PrintLine(std::FILE* stream, const std::string& text) {
   std::string line;
@@ -61,22 +65,74 @@ int UsageError(const QString& command, const QString& text) {
 }
 
 bool WriteBytes(const QString& command, const QString& path, const uint8_t* data, size_t size) {
-  QFile out(path);
+  // Opened by its bytes: QFile would write a name that is not UTF-8 as another.
+  const int fd = ::open(LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const QString openFailure = QString::fromLocal8Bit(std::strerror(errno));
+  QFile out;
   const auto length = static_cast<qint64>(size);
-  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+  if (fd >= 0 && out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
       out.write(reinterpret_cast<const char*>(data), length) == length && out.flush()) {
     return true;
   }
-  PrintError("zentrel-cli " + command + ": cannot write " + path + ": " + out.errorString());
+  PrintError("zentrel-cli " + command + ": cannot write " + path + ": " +
+             (fd < 0 ? openFailure : out.errorString()));
   return false;
 }
 
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+namespace {
+constexpr char16_t kEscapedByte = 0xDC00;
+
+// Length of the UTF-8 sequence at text, or 0 when it is not a valid one.
+qsizetype Utf8Sequence(const char* text, qsizetype available) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const qsizetype length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4 : 0;
+  if (length == 0 || length > available) return 0;
+  // Qt's decoder judges overlong forms, surrogates and the range.
+  const QByteArray bytes(text, length);
+  return QString::fromUtf8(bytes).toUtf8() == bytes ? length : 0;
+}
+
+bool IsEscapedByte(const QString& text, qsizetype at) {
+  const char16_t c = text[at].unicode();
+  return c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xFF &&
+         (at == 0 || !text[at - 1].isHighSurrogate());
+}
+}  // namespace
+
+QStringList ArgumentsOf(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    QString argument;
+    for (qsizetype at = 0, size = qstrlen(argv[i]); at < size;) {
+      const qsizetype length = Utf8Sequence(argv[i] + at, size - at);
+      if (length > 0) {
+        argument += QString::fromUtf8(argv[i] + at, length);
+        at += length;
+      } else {
+        argument += QChar(static_cast<char16_t>(kEscapedByte + static_cast<unsigned char>(argv[i][at++])));
+      }
+    }
+    arguments << argument;
+  }
+  return arguments;
+}
+
+std::string LocalPath(const QString& path) {
+  std::string bytes;
+  qsizetype runStart = 0;
+  for (qsizetype at = 0; at <= path.size(); ++at) {
+    const bool escaped = at < path.size() && IsEscapedByte(path, at);
+    if (!escaped && at < path.size()) continue;
+    bytes += path.mid(runStart, at - runStart).toUtf8().toStdString();
+    if (escaped) bytes.push_back(static_cast<char>(path[at].unicode() - kEscapedByte));
+    runStart = at + 1;
+  }
+  return bytes;
+}
 
 bool SetUpState(AppState& state, const QString& configPath) {
-  // applicationDirPath comes from /proc/self/exe, where links are resolved.
-  state.AppDir = LocalPath(QCoreApplication::applicationDirPath());
-  if (state.AppDir.empty() || state.AppDir.back() != '/') state.AppDir += '/';
+  state.AppDir = ProgramDirectory();
   const std::string config = configPath.isEmpty() ? state.AppDir + "config.txt" : LocalPath(configPath);
   std::string error;
   if (!ReadDeviceDescription(config, state.Device, error)) {
@@ -87,16 +143,14 @@ bool SetUpState(AppState& state, const QString& configPath) {
   return true;
 }
 
-LoadOutcome LoadFileArgument(AppState& state, const QString& file) {
-  const std::string path = LocalPath(file);
-  const size_t cut = path.rfind('/');
-  const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
-  state.LastPath = path.substr(0, nameStart);
+LoadOutcome LoadFileArgument(AppState& state, const QString& file, std::FILE* successStream) {
+  const FolderAndName parts = SplitFolder(LocalPath(file));
+  state.LastPath = parts.folder;
   ConsoleDialogs dialogs;
   dialogs.hold = true;
   NoControls controls;
-  const LoadOutcome outcome = LoadProgramFile(state, path.substr(nameStart), dialogs, controls);
-  dialogs.Release(outcome == LoadOutcome::Loaded ? stdout : stderr);
+  const LoadOutcome outcome = LoadProgramFile(state, parts.name, dialogs, controls);
+  dialogs.Release(outcome == LoadOutcome::Loaded ? successStream : stderr);
   return outcome;
 }
 

@@ -49,7 +49,13 @@ int UsageError(const QString& command, const QString& text);
 // Writes size bytes to path; false, with the reason on stderr, when it cannot.
 bool WriteBytes(const QString& command, const QString& path, const uint8_t* data, size_t size);
 
-// Local file name as the file system wants it.
+// The program's arguments as texts that keep their bytes: a byte that is
+// not part of valid UTF-8 becomes the lone surrogate U+DC00 + byte (shown as
+// a replacement character), so that a file name in any encoding still opens.
+QStringList ArgumentsOf(int argc, char** argv);
+
+// Local file name as the file system wants it; the bytes that ArgumentsOf
+// kept come back as they were.
 std::string LocalPath(const QString& path);
 
 // AppState as the window sets it up: AppDir, AppTitle, the device
@@ -58,7 +64,7 @@ std::string LocalPath(const QString& path);
 bool SetUpState(AppState& state, const QString& configPath);
 
 // Loads file as the window's open command does, with LastPath its folder.
-// Success text to stdout, a fault to stderr.
-LoadOutcome LoadFileArgument(AppState& state, const QString& file);
+// Success text to successStream, a fault to stderr.
+LoadOutcome LoadFileArgument(AppState& state, const QString& file, std::FILE* successStream = stdout);
 // The exit status that a load outcome gives.
 int ExitStatus(LoadOutcome outcome);
