@@ -161,7 +161,7 @@ TEST_F(CliDownload, ASecondDownloadOnTheSameBoardIsRefusedAndTheFirstCompletes) 
   ASSERT_EQ(symlink(sim.device().c_str(), link.c_str()), 0);
   auto args = [&](const std::string& device) {
     return QStringList{"download", Q(file), "--config", config, "--device", Q(device), "--signal-timeout", "10",
-                       "--no-progress"};
+                       "--echo-timeout", "5000", "--no-progress"};
   };
   QProcess first;
   first.start(Q(BinPath("zentrel-cli")), args(link));
