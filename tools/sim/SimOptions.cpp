@@ -115,8 +115,9 @@ std::string SimHelpText() {
   return R"(Usage: zentrel-sim [options]
 
 A simulated PIC18 serial bootloader on a pseudo-terminal. It prints
-"device /dev/pts/N" as its first line, then signals with 0x55 (again every
---signal-interval ms while a host is connected and has not answered), takes
+"device /dev/pts/N" as its first line, then signals with 0x55 once a host
+has opened the device and read all that came before (again, see
+--signal-interval, when the host has read it and not answered), takes
 the answer 0x55 and the download frame (4-byte header, block data, the eight
 relocated bytes), echoing every byte. Program memory is modelled as flash:
 erased to 0xFF, each erase block erased before its first write of a
@@ -150,8 +151,11 @@ Line:
                          that it replaced is put back
   --baud B               pace every byte sent as a line at B baud would
                          (10 bits a byte; an echo takes two byte times)
-  --signal-interval MS   repeat the unanswered signal every MS ms (default
-                         500); 0 signals once, as a chip after reset does
+  --signal-interval MS   repeat a signal that the host has read and left
+                         unanswered for MS ms (default 500), so that a repeat
+                         never crosses an answer; one still unread, or a host
+                         that holds the device exclusively, gets no repeat;
+                         0 signals once, as a chip after reset does
 Checks:
   --dump PATH            after each transfer write the programmed memory to
                          PATH as Intel HEX (jump words at 0..7, as on the chip;

@@ -37,8 +37,38 @@ void SimRunner::WatchHost() {
   hostPresent_ = line_.HostPresent();
 }
 
+// A signal goes out once the host has read all that came before it, so it
+// never shares a read with the last echo of a transfer (which drops it).
 void SimRunner::SignalIfDue() {
+  if (!device_.Signalling()) signalOut_ = false;
   if (!hostPresent_ || !device_.Signalling() || Clock::now() < nextSignal_) return;
+  const int unread = line_.UnreadByHost();
+  if (signalOut_ ? RepeatDue(unread) : unread <= 0) {
+    SendSignal();
+  } else if (!signalOut_) {
+    nextSignal_ = Clock::now() + std::chrono::milliseconds(kRecheckMs);
+  }
+}
+
+// A signal is repeated only once the host has taken it off the line and left
+// it unanswered for a whole interval: an answer to it is then not on its way,
+// so the repeat cannot cross one. One still unread needs no repeat, and where
+// the host's side cannot be seen there is none.
+bool SimRunner::RepeatDue(int unread) {
+  const auto interval = std::chrono::milliseconds(options_.signalIntervalMs);
+  if (unread != 0 || options_.signalIntervalMs == 0) {
+    signalRead_ = false;
+    nextSignal_ = unread > 0 && options_.signalIntervalMs > 0 ? Clock::now() + interval
+                                                              : Clock::time_point::max();
+    return false;
+  }
+  if (signalRead_) return true;
+  signalRead_ = true;
+  nextSignal_ = Clock::now() + interval;
+  return false;
+}
+
+void SimRunner::SendSignal() {
   if (!noiseSent_) {
     std::uniform_int_distribution<int> byte(0, 0xFE);
     for (int i = 0; i < options_.noise; ++i) {
@@ -50,13 +80,14 @@ void SimRunner::SignalIfDue() {
   }
   pacer_.WaitToDeliver(Clock::now());
   line_.WriteByte(0x55);
+  signalOut_ = true;
+  signalRead_ = false;
   nextSignal_ = options_.signalIntervalMs > 0
                     ? Clock::now() + std::chrono::milliseconds(options_.signalIntervalMs)
                     : Clock::time_point::max();
 }
 
 int SimRunner::PollTimeoutMs() const {
-  constexpr int kHostCheckMs = 20;
   if (!hostPresent_) return kHostCheckMs;
   if (!device_.Signalling() || nextSignal_ == Clock::time_point::max()) return -1;
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextSignal_ - Clock::now());
@@ -123,6 +154,7 @@ SimRunner::Outcome SimRunner::HostGone() {
   device_.Reset();
   line_.Flush();
   if (options_.once) return 3;
+  signalOut_ = false;
   nextSignal_ = Clock::now();
   return std::nullopt;
 }
