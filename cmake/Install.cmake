@@ -13,7 +13,7 @@ set(ZENTREL_APPSTREAM_ID invalid.quorvel_zentrel.Zentrel)
 # build of only some targets and never leaves half a tree behind. Whatever
 # is built for installing joins zentrel_installed.
 add_custom_target(zentrel_installed)
-add_dependencies(zentrel_installed ${ZENTREL_PROGRAMS})
+add_dependencies(zentrel_installed ${ZENTREL_PROGRAMS} zentrel_firmware)
 install(CODE "
   execute_process(COMMAND \"${CMAKE_COMMAND}\" --build \"${CMAKE_BINARY_DIR}\" --target zentrel_installed
                   RESULT_VARIABLE zentrel_built)
@@ -59,6 +59,7 @@ endforeach()
 install(DIRECTORY devices/ DESTINATION ${ZENTREL_DATA_DIR}/devices PATTERN README EXCLUDE)
 install(FILES devices/README DESTINATION ${ZENTREL_DOC_DIR} RENAME README.devices)
 install(FILES samples/blink.hex samples/chase.hex DESTINATION ${ZENTREL_DATA_DIR}/samples)
+install(FILES ${ZENTREL_FIRMWARE_FILES} DESTINATION ${ZENTREL_DATA_DIR}/firmware)
 install(FILES dist/copyright README.md DESTINATION ${ZENTREL_DOC_DIR})
 install(FILES dist/lintian-overrides DESTINATION share/lintian/overrides RENAME quorvel-zentrel)
 

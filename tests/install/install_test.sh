@@ -52,6 +52,9 @@ check_layout() {
     [ -f "$usr/$file" ] || fail "$file is not installed"
   done
   compgen -G "$usr/share/metainfo/*.metainfo.xml" >/dev/null || fail "no AppStream metainfo is installed"
+  for firmware in bootloader-p18f452.hex bootloader-p18f452.cod bootloader-p18f4620.hex; do
+    [ -f "$usr/share/quorvel-zentrel/firmware/$firmware" ] || fail "$firmware is not installed"
+  done
 }
 
 check_cli() {

@@ -32,7 +32,8 @@ for file in \
   usr/share/bash-completion/completions/zentrel-cli \
   usr/share/bash-completion/completions/zentrel-sim \
   usr/share/mime/packages/quorvel-zentrel.xml \
-  usr/share/applications/quorvel-zentrel.desktop; do
+  usr/share/applications/quorvel-zentrel.desktop \
+  usr/share/quorvel-zentrel/firmware/bootloader-p18f452.hex; do
   [ -f "$tree/$file" ] || fail "the package has no /$file"
 done
 grep -q 'ATTR{latency_timer}="1"' "$tree"/usr/lib/udev/rules.d/60-quorvel-zentrel.rules \
