@@ -164,7 +164,7 @@ bool QtSerialLine::Open(int portNumber, const std::string& settings, std::string
 }
 
 std::string QtSerialLine::DeviceStamp(int portNumber) const {
-  const std::string device = ResolvePortDevice(portNumber, mapDir_);
+  const std::string device = ResolvePortDevice(portNumber, mapDir_, ListedDevices());
   struct stat info {};
   if (device.empty() || stat(device.c_str(), &info) != 0) return "";
   // A new node gets a new inode and change time; so does a change of mode or owner.
