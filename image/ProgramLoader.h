@@ -19,9 +19,10 @@ enum class LoadOutcome {
 void OpenProgramFile(AppState& state, Dialogs& dialogs, SettingsAccess& settings,
                      Controls& controls);
 
-// Loads LastPath + fileName into a fresh image and reports the outcome.
+// Loads LastPath + fileName into a fresh image and reports the outcome;
+// endRecord as for ParseHexFile.
 LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
-                            Controls& controls);
+                            Controls& controls, bool* endRecord = nullptr);
 
 // ProgramBytes / 1024 in shortest decimal form, cut to four characters.
 std::string KilobyteText(int32_t programBytes);

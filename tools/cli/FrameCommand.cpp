@@ -19,7 +19,7 @@ int RunFrame(const QStringList& args) {
 
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
-  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front());
+  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front()).outcome;
   if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
 
   const std::string refusal = BuildDownloadFrame(state);

@@ -18,6 +18,7 @@ struct SimOptions {
   int baud = 0;  // 0: no pacing
   int signalIntervalMs = 500;  // 0: signal once, as a real chip after reset
   bool help = false;
+  bool version = false;
 };
 
 // False with the reason when the arguments are not understood.
