@@ -42,11 +42,24 @@ start_sim() {
   exit 1
 }
 
-# Runs one host against $device; prints the seconds it reports for the frame.
+# cpu_time FILE COMMAND...: runs COMMAND and writes its user + system seconds to FILE.
+cpu_time() {
+  python3 -c 'import os, subprocess, sys
+pid = subprocess.Popen(sys.argv[2:]).pid
+_, status, usage = os.wait4(pid, 0)
+open(sys.argv[1], "w").write("%f\n" % (usage.ru_utime + usage.ru_stime))
+sys.exit(os.waitstatus_to_exitcode(status))' "$@"
+}
+
+# Runs one host against $device; prints the seconds it reports for the frame
+# and leaves its CPU seconds in $work/cpu (0 for the window, whose start-up
+# would swamp them).
 run_host() {
   local host=$1 out=$work/host.out
+  echo 0 >"$work/cpu"
   if [ "$host" = reference_loop ]; then
-    "$bin/reference_loop" "$device" "$image" --config "$config" >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
+    cpu_time "$work/cpu" "$bin/reference_loop" "$device" "$image" --config "$config" >"$out" 2>&1 ||
+      { cat "$out" >&2; exit 1; }
     awk '/^bytes /{print $4}' "$out"
   elif [ "$host" = window-offscreen ] || [ "$host" = window-xvfb ]; then
     # The window opens COM2 from its settings, which the simulator registered.
@@ -55,9 +68,9 @@ run_host() {
     "${run[@]}" "$bin/window_download" "$image" >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
     awk '/^bytes /{print $4}' "$out"
   else
-    "$bin/zentrel-cli" download "$image" --device "$device" --config "$config" --baud "$baud" \
-      --no-progress >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
-    sed -n 's/^[0-9]* bytes in \([0-9.]*\) s (.*/\1/p' "$out"
+    cpu_time "$work/cpu" "$bin/zentrel-cli" download "$image" --device "$device" --config "$config" \
+      --baud "$baud" --no-progress >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
+    sed -n 's/^.*: Download completed!  [0-9]*\/[0-9]* bytes  \([0-9.]*\) s$/\1/p' "$out"
   fi
 }
 
@@ -72,7 +85,7 @@ run_once() {
   sim_pid=""
   sim_s=$(sed -n 's/^transfer complete: \([0-9]*\) bytes in \([0-9.]*\) s.*/\2/p' "$work/sim.out")
   frame_bytes=$(sed -n 's/^transfer complete: \([0-9]*\) bytes.*/\1/p' "$work/sim.out")
-  echo "$host_s $sim_s" >>"$work/$mode-$host"
+  echo "$host_s $sim_s $(cat "$work/cpu")" >>"$work/$mode-$host"
 }
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
@@ -113,5 +126,8 @@ awk -v n="$frame_bytes" -v b="$baud" 'BEGIN {
 for host in reference_loop zentrel-cli window-offscreen window-xvfb; do report_host paced "$host"; done
 reference=$(column_median paced-reference_loop 1)
 echo "  zentrel-cli time / reference time: $(ratio "$(column_median paced-zentrel-cli 1)" "$reference")  (goal: 1.10 or less)"
+awk -v r="$(column_median paced-reference_loop 3)" -v c="$(column_median paced-zentrel-cli 3)" -v n="$frame_bytes" 'BEGIN {
+  printf "  CPU (user + system) a frame byte: reference_loop %.1f us, zentrel-cli %.1f us: %.2f x  (goal: 1.10 or less)\n",
+         r * 1e6 / n, c * 1e6 / n, c / r }'
 echo "  window time / reference time: offscreen $(ratio "$(column_median paced-window-offscreen 1)" "$reference")," \
   "Xvfb $(ratio "$(column_median paced-window-xvfb 1)" "$reference")  (goal under Xvfb: 1.25 or less)"

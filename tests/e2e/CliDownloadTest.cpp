@@ -330,4 +330,16 @@ TEST_F(CliDownload, JsonResultParsesForSuccessFaultyFileAndFailure) {
   }
 }
 
+TEST_F(CliDownload, RelativeDevicePathIsFromTheCurrentFolder) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  SimulatedBoard sim({"--once", "--config", config, "--link", Q(dir.file("h1"))});
+  QProcess cli;
+  cli.setWorkingDirectory(Q(dir.path()));
+  cli.start(Q(BinPath("zentrel-cli")), {"download", "image.hex", "--config", config, "--device", "h1", "--no-progress"});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const std::string out = cli.readAllStandardOutput().toStdString();
+  EXPECT_EQ(cli.exitCode(), 0) << out << cli.readAllStandardError().toStdString();
+  EXPECT_NE(out.find(dir.file("h1") + ": Download completed!"), std::string::npos) << out;
+}
+
 }  // namespace
