@@ -69,7 +69,7 @@ run_host() {
     awk '/^bytes /{print $4}' "$out"
   else
     cpu_time "$work/cpu" "$bin/zentrel-cli" download "$image" --device "$device" --config "$config" \
-      --baud "$baud" --no-progress >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
+      --baud "$baud" --echo-timeout 10000 --no-progress >"$out" 2>&1 || { cat "$out" >&2; exit 1; }
     sed -n 's/^.*: Download completed!  [0-9]*\/[0-9]* bytes  \([0-9.]*\) s$/\1/p' "$out"
   fi
 }
