@@ -63,7 +63,7 @@ for boards in 1 8; do
     log=$work/loop-sim$n.out
     "$bin/zentrel-sim" --config "$config" --baud 115200 --expect "$image" >"$log" 2>&1 &
     pids+=($!)
-    for _ in $(seq 200); do grep -q '^device ' "$log" && break; sleep 0.02; done
+    for _ in $(seq 200); do grep -qs "^device " "$log" && break; sleep 0.02; done
     args+=(--device "$(awk '/^device /{print $2; exit}' "$log")")
   done
   rm -f "$work/loop.log"

@@ -342,4 +342,21 @@ TEST_F(CliDownload, RelativeDevicePathIsFromTheCurrentFolder) {
   EXPECT_NE(out.find(dir.file("h1") + ": Download completed!"), std::string::npos) << out;
 }
 
+TEST_F(CliDownload, QuietPrintsOnlyFailuresAndVerboseTheLineTraffic) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  auto [quiet, sim1] = Download(file, {}, {"-q"});
+  EXPECT_EQ(quiet.exitCode, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+  auto [failed, sim2] = Download(file, {"--corrupt-echo", "5"}, {"-q"});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_NE(failed.out.find("ERROR downloading byte 5/332"), std::string::npos) << failed.out;
+  EXPECT_EQ(failed.err, "");
+  auto [verbose, sim3] = Download(file, {}, {"-v"});
+  EXPECT_EQ(verbose.exitCode, 0);
+  // The answer to the signal, then slot 1 (the header's 0x3F) and its echo.
+  EXPECT_NE(verbose.err.find(" < 0x55"), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find(" > 0x55"), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find(" > 0x3F"), std::string::npos) << verbose.err;
+}
+
 }  // namespace

@@ -87,7 +87,8 @@ void Board::Receive() {
 }
 
 void Board::BeginTransfer() {
-  events_->Note(std::string(kReadyText) + " " + Where());
+  // Round after round it would only push the results up the screen.
+  if (!policy_.loop || rounds_ == 0) events_->Note(std::string(kReadyText) + " " + Where());
   attemptStart_ = clock_->elapsed();
   dialogs_.messages.clear();
   StartDownload(state_, *this, dialogs_);

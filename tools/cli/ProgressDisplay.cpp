@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int kBarWidth = 20;
-constexpr int64_t kPlainEveryMs = 5000;
 constexpr size_t kShortestName = 12;  // below this the details give way first
 
 std::string Format(const char* format, double value) {

@@ -36,7 +36,10 @@ class ProgressDisplay {
   static std::string Fit(const ProgressLine& line, size_t columns);
 
  private:
+  // A plain line is for a long transfer: the first comes after this long.
+  static constexpr int64_t kPlainEveryMs = 5000;
+
   Mode mode_;
   size_t drawn_ = 0;
-  int64_t nextPlainMs_ = 0;
+  int64_t nextPlainMs_ = kPlainEveryMs;
 };
