@@ -150,7 +150,7 @@ bool Form1::Load() {
   }
   setWindowTitle(Text(state_.AppTitle + " - " + state_.Device.DeviceModel));
   PumpEvents();
-  state_.LastPath = settings_.ReadSetting("Last Path", state_.AppDir);
+  state_.LastPath = settings_.ReadSetting(kLastPathSetting, state_.AppDir);
   state_.LinkState = 0;
   SetStatus(kWaitingText);
   ports_.OpenPort();

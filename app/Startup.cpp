@@ -9,16 +9,10 @@
 
 #include "AppState.h"
 #include "Form1.h"
+#include "ProgramFolder.h"
 #include "QtDialogs.h"
 #include "QtSerialLine.h"
 #include "SettingsStore.h"
-
-std::string ProgramDirectory() {
-  // applicationDirPath comes from /proc/self/exe, where links are resolved.
-  std::string dir = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir;
-}
 
 std::string SingleCopyLockPath() {
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");

@@ -1,13 +1,9 @@
 #pragma once
-// Program start: one running copy per user, the program folder, the window.
+// Program start: one running copy per user, the window.
 #include <string>
 
 // Exit status when config.txt cannot be read.
 inline constexpr int kConfigErrorExit = 2;
-
-// Folder of the real program file (symbolic links resolved), ending in "/".
-// Needs the application object.
-std::string ProgramDirectory();
 
 // The per-user lock that marks a running copy: in $XDG_RUNTIME_DIR, else in
 // the shared temporary folder under a name that holds the user id.

@@ -5,8 +5,6 @@
 #include "HexParser.h"
 
 namespace {
-// The PIC18 program-memory space.
-constexpr int32_t kMaxFlashSize = 0x200000;
 constexpr uint8_t kErased = 0xFF;
 constexpr size_t kKilobyteTextLength = 4;
 
@@ -74,9 +72,14 @@ void OpenProgramFile(AppState& state, Dialogs& dialogs, SettingsAccess& settings
   const std::string path = dialogs.OpenFile(
       "Select Program File", "Intel HEX files (*.hex)|*.hex|All files (*.*)|*.*", state.LastPath);
   if (path.empty()) return;
+  const FolderAndName parts = SplitFolder(path);
+  state.LastPath = parts.folder;
+  settings.WriteSetting(kLastPathSetting, state.LastPath);
+  LoadProgramFile(state, parts.name, dialogs, controls);
+}
+
+FolderAndName SplitFolder(const std::string& path) {
   const size_t cut = path.rfind('/');
   const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
-  state.LastPath = path.substr(0, nameStart);
-  settings.WriteSetting("Last Path", state.LastPath);
-  LoadProgramFile(state, path.substr(nameStart), dialogs, controls);
+  return {path.substr(0, nameStart), path.substr(nameStart)};
 }

@@ -11,7 +11,7 @@
 enum class LoadOutcome {
   Loaded,   // the success message was shown
   Faulty,   // the file was faulty or unreadable; the image is blank
-  Refused,  // FlashSize outside 1..0x200000; nothing was loaded
+  Refused,  // FlashSize outside 1..kMaxFlashSize; nothing was loaded
 };
 
 // The open command (Command1): file dialog in LastPath, remember the
@@ -23,6 +23,13 @@ void OpenProgramFile(AppState& state, Dialogs& dialogs, SettingsAccess& settings
 // endRecord as for ParseHexFile.
 LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
                             Controls& controls, bool* endRecord = nullptr);
+
+// A path cut after its last '/': the folder (ending in '/', or "") and the name.
+struct FolderAndName {
+  std::string folder;
+  std::string name;
+};
+FolderAndName SplitFolder(const std::string& path);
 
 // ProgramBytes / 1024 in shortest decimal form, cut to four characters.
 std::string KilobyteText(int32_t programBytes);

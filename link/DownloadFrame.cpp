@@ -81,6 +81,14 @@ std::string AreaRefusal(const AppState& state, const FrameShape& shape) {
     return "The download was refused: the program image is smaller than the program area of " +
            area + " bytes; load the HEX file again.";
   }
+  if (device.BootloaderAddress < shape.programArea) {
+    // The bootloader would erase its own code and leave a board that only a
+    // programmer can bring back.
+    return "The download was refused: the program area, rounded up to whole erase blocks, is " +
+           area + " bytes and reaches config.txt bootloader:" + Hex6(device.BootloaderAddress) +
+           " (byte " + std::to_string(device.BootloaderAddress) +
+           "); the bootloader would erase itself.";
+  }
   return "";
 }
 

@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kPortNumberName[] = "Serial Port Number";
-const char kBaudRateName[] = "Serial Port Baud Rate";
 const char kChangePrompt[] = "Please select bootloader Serial Port Number [1-12].";
 constexpr int kHighestPort = 12;
 
@@ -26,9 +24,9 @@ int32_t ChosenPort(const std::string& entry) {
 }  // namespace
 
 void PortManager::OpenPort() {
-  const std::string stored = settings_.ReadSetting(kPortNumberName, "2");
+  const std::string stored = ReadStored(settings_, kPortNumberSetting);
   const std::optional<int32_t> number = NumberValue(stored);
-  state_.BaudRate = settings_.ReadSetting(kBaudRateName, "19200");
+  state_.BaudRate = ReadStored(settings_, kBaudRateSetting);
   state_.PortOpened = false;
   state_.PortNumber = number.value_or(0);
   std::string error;
@@ -47,11 +45,11 @@ void PortManager::ScanPorts() {
   if (state_.PortOpened) return;
   const int32_t remembered = state_.PortNumber;
   for (int32_t k = kHighestPort; k >= 1; --k) {
-    settings_.WriteSetting(kPortNumberName, std::to_string(k));
+    settings_.WriteSetting(kPortNumberSetting.name, std::to_string(k));
     OpenPort();
     if (state_.PortOpened) return;
   }
-  settings_.WriteSetting(kPortNumberName, std::to_string(remembered));
+  settings_.WriteSetting(kPortNumberSetting.name, std::to_string(remembered));
   OpenPort();
 }
 
@@ -66,7 +64,7 @@ void PortManager::ChangePort() {
       dialogs_.ShowMessage("Wrong entry!");
     }
   }
-  settings_.WriteSetting(kPortNumberName, std::to_string(state_.PortNumber));
+  settings_.WriteSetting(kPortNumberSetting.name, std::to_string(state_.PortNumber));
   OpenPort();
 }
 

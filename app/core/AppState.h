@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The PIC18 program-memory space: the largest flash a description may give.
+inline constexpr int32_t kMaxFlashSize = 0x200000;
+
 // What config.txt says about the target device.
 struct DeviceDescription {
   std::string DeviceModel;

@@ -12,6 +12,7 @@
 
 #include "AppState.h"
 #include "Form1.h"
+#include "ProgramFolder.h"
 #include "Startup.h"
 #include "QtSerialLine.h"
 #include "SettingsStore.h"

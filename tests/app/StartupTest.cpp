@@ -10,6 +10,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "ProgramFolder.h"
 #include "Startup.h"
 #include "common/TestSupport.h"
 

@@ -1,7 +1,8 @@
 // The window against the simulated bootloader over a real pseudo-terminal,
 // registered as port 2 in a temporary port map.
-#include <QProcess>
+#include <memory>
 
+#include "common/Process.h"
 #include "Form1.h"
 #include "QtSerialLine.h"
 #include "SettingsStore.h"
@@ -16,10 +17,6 @@ class SimWindowTest : public ::testing::Test {
   }
   ~SimWindowTest() override {
     form.reset();
-    if (sim.state() != QProcess::NotRunning) {
-      sim.terminate();
-      sim.waitForFinished(10000);
-    }
   }
 
   // Starts the simulator and waits until it has registered its port.
@@ -31,16 +28,9 @@ class SimWindowTest : public ::testing::Test {
                      QString::fromStdString(SourcePath("samples/config.txt")),
                      "--expect",
                      QString::fromStdString(kSample)};
-    sim.start(QString::fromStdString(BinPath("zentrel-sim")), args + faults);
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    ASSERT_TRUE(RunEventsUntil([&] {
-      sim.waitForReadyRead(10);
-      simOutput += sim.readAllStandardOutput().toStdString();
-      return simOutput.find("port COM2") != std::string::npos ||
-             sim.state() == QProcess::NotRunning;
-    }));
-    ASSERT_NE(simOutput.find("port COM2"), std::string::npos)
-        << simOutput << sim.readAllStandardError().toStdString();
+    sim = std::make_unique<SimulatedBoard>(args + faults);
+    const std::string registered = sim->ReadLine();
+    ASSERT_EQ(registered.rfind("port COM2", 0), 0u) << registered << sim->Finish(0).err;
   }
 
   // Loads the window, waits for the bootloader, opens the sample, presses download.
@@ -65,8 +55,7 @@ class SimWindowTest : public ::testing::Test {
   SettingsStore settings;
   QtSerialLine line{SettingsStore::PortMapDirectory()};
   std::unique_ptr<ProbedForm> form;
-  QProcess sim;
-  std::string simOutput;
+  std::unique_ptr<SimulatedBoard> sim;
 };
 }  // namespace
 
@@ -75,10 +64,8 @@ TEST_F(SimWindowTest, DownloadCompletesAndTheSimulatorAgrees) {
   ProbedForm& window = Download();
 
   EXPECT_EQ(window.statuses, CompletedTransferTexts(state.FrameLength));
-  ASSERT_TRUE(sim.waitForFinished(30000));
-  EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(sim.exitCode(), 0) << simOutput << sim.readAll().toStdString()
-                               << sim.readAllStandardError().toStdString();
+  const ProcessResult simulator = sim->Finish();
+  EXPECT_EQ(simulator.exitCode, 0) << simulator.out << simulator.err;
 }
 
 TEST_F(SimWindowTest, WrongEchoNamesTheByteAndWaitsAgain) {

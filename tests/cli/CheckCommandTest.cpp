@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/CliRunner.h"
+#include "common/Process.h"
 #include "common/TestSupport.h"
 #include "ZentrelVersion.h"
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <string>
 
-#include "cli/CliRunner.h"
+#include "common/Process.h"
 #include "common/TestSupport.h"
 
 namespace {

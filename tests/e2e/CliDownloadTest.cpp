@@ -3,9 +3,6 @@
 // first eight bytes against the HEX file.
 #include <gtest/gtest.h>
 
-#include <pty.h>
-#include <unistd.h>
-
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -18,14 +15,15 @@
 #include <vector>
 
 #include "common/TestSupport.h"
-#include "e2e/EndToEnd.h"
+#include "common/HexText.h"
+#include "common/Process.h"
+#include "common/Pty.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
+// The bootloader sits above the largest program area the header can announce.
 constexpr const char* kConfig64K =
-    "model:BIG\nflash:65536\neeprom:256\neraseblock:64\nprogramblock:8\nbootloader:00FC00\n";
+    "model:BIG\nflash:131072\neeprom:256\neraseblock:64\nprogramblock:8\nbootloader:010000\n";
 
 class CliDownload : public ::testing::Test {
  protected:
@@ -41,8 +39,8 @@ class CliDownload : public ::testing::Test {
     SimulatedBoard sim(QStringList{"--once", "--config", config, "--expect", QString::fromStdString(file)} +
                        simExtra);
     EXPECT_FALSE(sim.device().empty());
-    ProcessResult cli = RunProgram(
-        "zentrel-cli", QStringList{"download", QString::fromStdString(file), "--config", config, "--device",
+    ProcessResult cli = RunCli(
+        QStringList{"download", QString::fromStdString(file), "--config", config, "--device",
                                    QString::fromStdString(sim.device()), "--signal-timeout", "10",
                                    "--echo-timeout", "2000", "--no-progress"} +
                            cliExtra);
@@ -132,37 +130,28 @@ TEST_F(CliDownload, NoiseBeforeTheSignalIsIgnored) {
 
 TEST_F(CliDownload, NoSignalTimesOut) {
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
-  // A pseudo-terminal whose other end stays silent.
-  int master = -1, slave = -1;
-  char name[256];
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config", config,
-                                                 "--device", name, "--signal-timeout", "1", "--no-progress"});
-  close(slave);
-  close(master);
+  const Pty silent;
+  ProcessResult cli = RunCli({"download", Q(file), "--config", config, "--device", Q(silent.devicePath()),
+                              "--signal-timeout", "1", "--no-progress"});
   EXPECT_EQ(cli.exitCode, 1);
   EXPECT_NE(cli.out.find("no signal from the bootloader"), std::string::npos) << cli.out;
 }
 
 TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
-  int master = -1, slave = -1;
-  char name[256];
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  const Pty board;
   QProcess cli;
-  cli.start(QString::fromStdString(BinPath("zentrel-cli")),
-            {"download", QString::fromStdString(file), "--config", config, "--device", name,
+  cli.start(Q(BinPath("zentrel-cli")),
+            {"download", Q(file), "--config", config, "--device", Q(board.devicePath()),
              "--signal-timeout", "2147483647", "--echo-timeout", "300", "--no-progress"});
   // Once the port is open, signal and then stay silent: the CLI must still be
   // waiting for the signal and then time out on the first echo.
   cli.setReadChannel(QProcess::StandardError);
   QByteArray said;
   while (!said.contains(" ready,") && cli.waitForReadyRead(10000)) said += cli.readAllStandardError();
-  ASSERT_EQ(write(master, "\x55", 1), 1);
+  board.Send("\x55");
   ASSERT_TRUE(cli.waitForFinished(30000));
   const std::string out = cli.readAllStandardOutput().toStdString();
-  close(slave);
-  close(master);
   EXPECT_EQ(cli.exitCode(), 1);
   EXPECT_NE(out.find("no echo of byte 1/"), std::string::npos) << out;
 }
@@ -170,7 +159,7 @@ TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
 TEST_F(CliDownload, RefusedFrameSendsNothing) {
   dir.write("bad.txt", "model:X\nflash:32768\neraseblock:64\nprogramblock:48\nbootloader:007D00\n");
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
-  ProcessResult cli = RunProgram("zentrel-cli", {"download", QString::fromStdString(file), "--config",
+  ProcessResult cli = RunCli({"download", QString::fromStdString(file), "--config",
                                                  QString::fromStdString(dir.file("bad.txt")), "--device",
                                                  "/nonexistent", "--no-progress"});
   EXPECT_EQ(cli.exitCode, 3) << cli.err;
@@ -181,7 +170,7 @@ TEST_F(CliDownload, BadOptionsAreUsageErrors) {
   for (const QStringList& options : {QStringList{"--baud", "fast"}, QStringList{"--port", "0"},
                                      QStringList{"--echo-timeout", "-5"}, QStringList{"--reset", "cts"}}) {
     SCOPED_TRACE(options.join(' ').toStdString());
-    ProcessResult cli = RunProgram("zentrel-cli", QStringList{"download", QString::fromStdString(file), "--config",
+    ProcessResult cli = RunCli(QStringList{"download", QString::fromStdString(file), "--config",
                                                               config, "--device", "/nonexistent"} + options);
     EXPECT_EQ(cli.exitCode, 2) << cli.err;
   }
@@ -201,7 +190,7 @@ TEST_F(CliDownload, SeveralBoardsAtOnceFailAlone) {
     sims.push_back(std::make_unique<SimulatedBoard>(options));
     args << "--device" << QString::fromStdString(sims.back()->device());
   }
-  ProcessResult cli = RunProgram("zentrel-cli", args);
+  ProcessResult cli = RunCli(args);
   EXPECT_EQ(cli.exitCode, 1) << cli.err;
   // One row a board, in the order given; only the third failed.
   for (int board = 0; board < 4; ++board) {
@@ -257,7 +246,7 @@ TEST_F(CliDownload, LoopFlashesEveryBoardRoundAfterRoundUntilInterrupted) {
   EXPECT_EQ(cli.exitCode(), 1) << out;
 
   int passed = 0, failed = 0;
-  ProcessResult frame = RunProgram("zentrel-cli", {"frame", Q(file), "--config", config, "--out", Q(dir.file("frame.bin"))});
+  ProcessResult frame = RunCli({"frame", Q(file), "--config", config, "--out", Q(dir.file("frame.bin"))});
   ASSERT_EQ(frame.exitCode, 0) << frame.err;
   QProcess sha256sum;  // the reference: coreutils, not our hashing
   sha256sum.start("sha256sum", {Q(dir.file("frame.bin"))});
@@ -320,7 +309,7 @@ TEST_F(CliDownload, JsonResultParsesForSuccessFaultyFileAndFailure) {
     // The faulty file never reaches a port.
     const ProcessResult cli =
         row.file == good ? Download(row.file, row.simOptions, {"--json"}).first
-                         : RunProgram("zentrel-cli", {"download", Q(row.file), "--config", config, "--device",
+                         : RunCli({"download", Q(row.file), "--config", config, "--device",
                                                       "/nonexistent", "--json"});
     EXPECT_EQ(cli.exitCode, row.exitCode) << cli.err;
     QJsonParseError error;

@@ -1,12 +1,10 @@
 // zentrel-cli frame writes what the download command builds in-process.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <filesystem>
 #include <string>
 
+#include "common/Process.h"
 #include "common/TestSupport.h"
 #include "ProgramLoader.h"
 #include "DownloadFrame.h"
@@ -14,12 +12,7 @@
 
 namespace {
 
-int RunFrame(const QStringList& args) {
-  QProcess cli;
-  cli.start(QString::fromStdString(BinPath("zentrel-cli")), QStringList{"frame"} + args);
-  if (!cli.waitForFinished(60000)) return -1;
-  return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-}
+int RunFrame(const QStringList& args) { return RunCli(QStringList{"frame"} + args).exitCode; }
 
 std::string FrameInProcess(const std::string& sample) {
   AppState state;

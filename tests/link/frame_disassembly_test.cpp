@@ -2,42 +2,16 @@
 // reading of the instruction set.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <regex>
 #include <string>
 
+#include "common/HexText.h"
+#include "common/Process.h"
 #include "common/TestSupport.h"
-#include "frame_fixture.h"
+#include "common/WorkedExample.h"
 #include "DownloadFrame.h"
 
 namespace {
-
-// One data record at address 0 and the end record.
-std::string HexFileOf(const std::vector<uint8_t>& bytes) {
-  char field[3];
-  unsigned sum = static_cast<unsigned>(bytes.size());
-  std::string line = ":";
-  std::snprintf(field, sizeof field, "%02X", static_cast<unsigned>(bytes.size()));
-  line += field;
-  line += "000000";
-  for (uint8_t byte : bytes) {
-    std::snprintf(field, sizeof field, "%02X", byte);
-    line += field;
-    sum += byte;
-  }
-  std::snprintf(field, sizeof field, "%02X", (0x100 - sum % 0x100) % 0x100);
-  return line + field + "\n:00000001FF\n";
-}
-
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  pclose(pipe);
-  return output;
-}
 
 TEST(DownloadFrameDisassembly, JumpWordsReadAsBsfGotoNop) {
   struct Row {
@@ -51,8 +25,9 @@ TEST(DownloadFrameDisassembly, JumpWordsReadAsBsfGotoNop) {
     state.Device.BootloaderAddress = row.bootloader;
     ASSERT_EQ(BuildDownloadFrame(state), "");
     TempDir dir;
-    dir.write("jump.hex", HexFileOf({state.DownloadFrame.begin() + 5, state.DownloadFrame.begin() + 13}));
-    const std::string listing = RunCommand("gpdasm -p p18f452 '" + dir.file("jump.hex") + "' 2>&1");
+    dir.write("jump.hex", HexText(std::vector<uint8_t>(state.DownloadFrame.begin() + 5, state.DownloadFrame.begin() + 13)));
+    const ProcessResult gpdasm = RunProgram("gpdasm", {"-p", "p18f452", Q(dir.file("jump.hex"))});
+    const std::string listing = gpdasm.out + gpdasm.err;
 
     SCOPED_TRACE(listing);
     const auto has = [&](const std::string& pattern) {

@@ -6,7 +6,7 @@
 
 #include "common/TestSupport.h"
 #include "DownloadFrame.h"
-#include "frame_fixture.h"
+#include "common/WorkedExample.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ TEST(DownloadFrame, WorkedExampleSlotBySlot) {
   EXPECT_EQ(state.FrameIndex, 1);
   EXPECT_TRUE(state.TransferInProgress);
   EXPECT_EQ(state.LinkState, 1);
-  const std::vector<uint8_t> expected = ExampleFrame();
+  const std::vector<uint8_t> expected = ExampleSlots();
   ASSERT_EQ(state.DownloadFrame.size(), expected.size());
   for (size_t slot = 0; slot < expected.size(); ++slot) {
     EXPECT_EQ(state.DownloadFrame[slot], expected[slot]) << "slot " << slot;
@@ -46,7 +46,7 @@ TEST(DownloadFrame, WriteBlocksOf64ChangeOnlySlot4) {
   Press press;
   press.On(state);
 
-  std::vector<uint8_t> expected = ExampleFrame();
+  std::vector<uint8_t> expected = ExampleSlots();
   expected[4] = 0x40;
   EXPECT_EQ(state.DownloadFrame, expected);
   EXPECT_EQ(state.FrameLength, 332);
@@ -60,7 +60,7 @@ TEST(DownloadFrame, PressingTwiceBuildsTheSameFrameAndSendsSlot1Again) {
   press.On(state);
 
   EXPECT_EQ(state.ProgramBytes, 320);
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
   EXPECT_EQ(state.FrameIndex, 1);
   EXPECT_EQ(press.host.written, std::vector<uint8_t>({0x3F, 0x3F}));
 }
@@ -77,6 +77,7 @@ TEST(DownloadFrame, RoundsUpToEraseBlocksAndAnnouncesTheLastAddress) {
   for (const Row& row : rows) {
     AppState state = ExampleState();
     state.Device.FlashSize = 65536;
+    state.Device.BootloaderAddress = 65536;
     state.FlashImage.resize(65536, 0xFF);
     state.ProgramBytes = row.before;
     Press press;
@@ -99,7 +100,7 @@ TEST(DownloadFrame, JumpWordsLeadToTheBootloader) {
       {0x7D00, {0x80, 0xEF, 0x3E, 0xF0}},  {0x7D01, {0x80, 0xEF, 0x3E, 0xF0}},
       {0x7D03, {0x82, 0xEF, 0x3E, 0xF0}},  {0x1FC00, {0x00, 0xEF, 0xFE, 0xF0}},
       {0x20000, {0x00, 0xEF, 0x00, 0xF1}}, {0x1FFFFE, {0xFF, 0xEF, 0xFF, 0xFF}},
-      {0x000000, {0x00, 0xEF, 0x00, 0xF0}},
+      {0x000140, {0xA0, 0xEF, 0x00, 0xF0}},
   };
   for (const Row& row : rows) {
     AppState state = ExampleState();
@@ -169,6 +170,9 @@ TEST(DownloadFrame, RefusesFramesThatCannotBeSentAndSaysWhy) {
          s.FlashImage.resize(300);
        },
        "flash:300"},
+      {"area reaching the bootloader", [](AppState& s) { s.Device.BootloaderAddress = 0x100; },
+       "is 320 bytes and reaches config.txt bootloader:000100 (byte 256)"},
+      {"bootloader at 0", [](AppState& s) { s.Device.BootloaderAddress = 0; }, "bootloader:000000"},
       {"port closed", [](AppState&) {}, "serial port is not open"},
   };
   for (const Row& row : rows) {
@@ -199,7 +203,7 @@ TEST(DownloadFrame, RefusedBuildLeavesTheStateAsItWas) {
 
   EXPECT_NE(reason, "");
   EXPECT_EQ(state.ProgramBytes, 0x10A);
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
   EXPECT_EQ(state.FrameLength, 332);
 }
 
@@ -207,7 +211,7 @@ TEST(DownloadFrame, BuildDoesNotDependOnTheLink) {
   AppState state = ExampleState();
   state.LinkState = 0;
   EXPECT_EQ(BuildDownloadFrame(state), "");
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
 }

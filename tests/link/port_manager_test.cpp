@@ -7,7 +7,7 @@
 #include "common/TestSupport.h"
 #include "PortManager.h"
 #include "QtSerialLine.h"
-#include "port_pty.h"
+#include "common/Pty.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
-#include "frame_fixture.h"
+#include "common/WorkedExample.h"
 #include "DownloadFrame.h"
 #include "LinkProtocol.h"
 
@@ -98,7 +98,7 @@ TEST_F(Transfer, LastEchoCompletesAndDropsWhatFollowsEvenASignal) {
   EXPECT_EQ(state.LinkState, 0);
   EXPECT_FALSE(state.TransferInProgress);
   // The frame stays for inspection; only a new press replaces it.
-  EXPECT_EQ(state.DownloadFrame, ExampleFrame());
+  EXPECT_EQ(state.DownloadFrame, ExampleSlots());
 }
 
 TEST_F(Transfer, WrongEchoOfSlot5StopsTheTransfer) {

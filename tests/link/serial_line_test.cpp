@@ -9,7 +9,7 @@
 
 #include "common/TestSupport.h"
 #include "QtSerialLine.h"
-#include "port_pty.h"
+#include "common/Pty.h"
 
 namespace {
 

@@ -5,13 +5,12 @@
 
 #include "common/TestSupport.h"
 #include "sim/SimFrames.h"
-#include "DeviceLink.h"
+#include "SymbolicLink.h"
 #include "SimDevice.h"
 #include "SimOptions.h"
 #include "SimReport.h"
 
 namespace {
-constexpr int32_t kFlash = 32768;
 
 // Answers the signal, then feeds the frame; returns the reactions.
 std::vector<Reaction> Feed(SimDevice& device, const std::vector<uint8_t>& frame) {
@@ -24,10 +23,10 @@ std::vector<Reaction> Feed(SimDevice& device, const std::vector<uint8_t>& frame)
 Expectation ExampleExpectation() {
   Expectation expectation;
   expectation.image = ExampleImage();
-  expectation.image.resize(kFlash, 0xFF);
+  expectation.image.resize(kExampleFlash, 0xFF);
   expectation.programBytes = 0x10A;
   expectation.eraseBlock = 64;
-  expectation.bootloaderAddress = kBootloader;
+  expectation.bootloaderAddress = kExampleBootloader;
   return expectation;
 }
 
@@ -35,8 +34,8 @@ std::vector<uint8_t> Filled(size_t size, uint8_t value) { return std::vector<uin
 }  // namespace
 
 TEST(SimDevice, EchoesAndProgramsTheExampleFrame) {
-  SimDevice device(kFlash, {});
-  const std::vector<uint8_t> frame = BuildFrame(ExampleImage(), 64, 8);
+  SimDevice device(kExampleFlash, {});
+  const std::vector<uint8_t> frame = ExampleFrame();
   ASSERT_EQ(frame.size(), 332u);
   const std::vector<Reaction> reactions = Feed(device, frame);
   for (size_t k = 0; k < frame.size(); ++k) {
@@ -55,14 +54,14 @@ TEST(SimDevice, EchoesAndProgramsTheExampleFrame) {
   EXPECT_TRUE(device.Memory().Written(319));
   EXPECT_FALSE(device.Memory().Written(320));
 
-  const Verdict verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), transfer);
+  const TransferCheck verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), transfer);
   EXPECT_TRUE(verdict.ok);
   EXPECT_EQ(verdict.text,
             "verified: 320 bytes programmed, jump to 0x007D00, first eight bytes relocated");
 }
 
 TEST(SimDevice, IgnoresEverythingButTheAnswerWhileSignalling) {
-  SimDevice device(kFlash, {});
+  SimDevice device(kExampleFlash, {});
   for (uint8_t noise : {0x00, 0x54, 0xAA, 0xFF}) {
     EXPECT_EQ(device.Receive(noise).reply, Reply::Nothing);
     EXPECT_TRUE(device.Signalling());
@@ -75,7 +74,7 @@ TEST(SimDevice, IgnoresEverythingButTheAnswerWhileSignalling) {
 }
 
 TEST(SimDevice, ErasesEachEraseBlockBeforeItsFirstWriteOfATransfer) {
-  SimDevice device(kFlash, {});
+  SimDevice device(kExampleFlash, {});
   Feed(device, BuildFrame(Filled(128, 0x11), 64, 8));
   // A shorter program leaves the erase blocks it does not touch as they were.
   Feed(device, BuildFrame(Filled(64, 0x22), 64, 8));
@@ -96,7 +95,7 @@ TEST(SimDevice, ReportsFramesThatCannotBeProgrammed) {
             "write block at 0x000040 runs past the end of program memory (64 bytes)");
   EXPECT_EQ(small.Memory().At(8), 0x11);
 
-  SimDevice zeroBlocks(kFlash, {});
+  SimDevice zeroBlocks(kExampleFlash, {});
   const std::vector<Reaction> reactions = Feed(zeroBlocks, BuildFrame(Filled(64, 0x11), 0, 0));
   EXPECT_TRUE(reactions.back().completed);
   EXPECT_EQ(zeroBlocks.Transfer().faults,
@@ -106,7 +105,7 @@ TEST(SimDevice, ReportsFramesThatCannotBeProgrammed) {
 }
 
 TEST(SimDevice, InjectsEachFaultOnceAtItsByte) {
-  const std::vector<uint8_t> frame = BuildFrame(ExampleImage(), 64, 8);
+  const std::vector<uint8_t> frame = ExampleFrame();
   struct Case {
     FaultPlan plan;
     int k;
@@ -119,7 +118,7 @@ TEST(SimDevice, InjectsEachFaultOnceAtItsByte) {
       {{.closeAt = 7}, 7, Reply::Close},
   };
   for (const Case& c : cases) {
-    SimDevice device(kFlash, c.plan);
+    SimDevice device(kExampleFlash, c.plan);
     std::vector<Reaction> reactions = Feed(device, frame);
     const Reaction& hit = reactions[c.k - 1];
     EXPECT_EQ(hit.reply, c.reply) << "fault at " << c.k;
@@ -176,18 +175,18 @@ TEST(SimReport, NamesTheFirstDifference) {
   std::vector<uint8_t> shorter = ExampleImage();
   shorter.resize(256);
   const Case cases[] = {
-      {"program byte", changedCode, kBootloader,
+      {"program byte", changedCode, kExampleBootloader,
        "MISMATCH at 0x0102: expected 0x03, programmed 0x00"},
       {"jump word", ExampleImage(), 0x7E00, "MISMATCH at 0x0002: expected 0x80, programmed 0x00"},
-      {"relocated byte", changedStart, kBootloader,
+      {"relocated byte", changedStart, kExampleBootloader,
        "MISMATCH in relocated byte 1: expected 0xEF, received 0x00"},
-      {"area", shorter, kBootloader,
+      {"area", shorter, kExampleBootloader,
        "MISMATCH in program area: expected 320 bytes, programmed 256"},
   };
   for (const Case& c : cases) {
-    SimDevice device(kFlash, {});
+    SimDevice device(kExampleFlash, {});
     Feed(device, BuildFrame(c.image, 64, 8, c.bootloader));
-    const Verdict verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), device.Transfer());
+    const TransferCheck verdict = VerifyTransfer(ExampleExpectation(), device.Memory(), device.Transfer());
     EXPECT_FALSE(verdict.ok) << c.name;
     EXPECT_EQ(verdict.text, c.text) << c.name;
   }
@@ -198,12 +197,12 @@ TEST(SimReport, LoadsTheExpectationAsTheHostLoadsTheFile) {
   dir.write("example.hex", ExampleHexText());
   dir.write("tiny.hex", ":0400000080EF00F09D\n:00000001FF\n");
   dir.write("bad.hex", ":0400000080EF00F09E\n:00000001FF\n");
-  DeviceDescription device{"DEMO1", kFlash, 256, 64, 8, kBootloader};
+  const DeviceDescription device = ExampleDevice();
   Expectation expectation;
   std::string error;
   ASSERT_TRUE(LoadExpectation(dir.file("example.hex"), device, expectation, error)) << error;
   EXPECT_EQ(expectation.programBytes, 0x10A);
-  EXPECT_EQ(expectation.image.size(), static_cast<size_t>(kFlash));
+  EXPECT_EQ(expectation.image.size(), static_cast<size_t>(kExampleFlash));
   EXPECT_EQ(expectation.image[0x105], 6);
   EXPECT_FALSE(LoadExpectation(dir.file("tiny.hex"), device, expectation, error));
   EXPECT_NE(error.find("8 program bytes or fewer"), std::string::npos) << error;
@@ -225,16 +224,16 @@ TEST(SimReport, WritesHexRecordsWithinTheir64KiBPage) {
 }
 
 TEST(SimReport, DumpReadsBackAsTheProgramWithItsRelocatedBytes) {
-  SimDevice device(kFlash, {});
-  Feed(device, BuildFrame(ExampleImage(), 64, 8));
+  SimDevice device(kExampleFlash, {});
+  Feed(device, ExampleFrame());
   TempDir dir;
   std::string error;
   ASSERT_TRUE(WriteDump(dir.file("dump.hex"), device.Memory(), device.Transfer().relocated, error));
-  DeviceDescription description{"DEMO1", kFlash, 256, 64, 8, kBootloader};
+  const DeviceDescription description = ExampleDevice();
   Expectation programmed, relocated;
   ASSERT_TRUE(LoadExpectation(dir.file("dump.hex"), description, programmed, error)) << error;
   EXPECT_EQ(programmed.programBytes, 320);
-  const std::array<uint8_t, 8> jump = JumpWords(kBootloader);
+  const std::array<uint8_t, 8> jump = JumpWords(kExampleBootloader);
   EXPECT_TRUE(std::equal(jump.begin(), jump.end(), programmed.image.begin()));
   EXPECT_TRUE(std::equal(programmed.image.begin() + 8, programmed.image.begin() + 320,
                          ExampleImage().begin() + 8));
@@ -244,21 +243,21 @@ TEST(SimReport, DumpReadsBackAsTheProgramWithItsRelocatedBytes) {
 }
 
 // The user's own COM<n> link is borrowed, never lost; other files are left alone.
-TEST(SimDeviceLink, PutsBackTheLinkItReplacedAndLeavesOtherFilesAlone) {
+TEST(SimSymbolicLink, PutsBackTheLinkItReplacedAndLeavesOtherFilesAlone) {
   namespace fs = std::filesystem;
   TempDir dir;
   const std::string port = dir.file("COM3");
   fs::create_symlink("/dev/ttyUSB0", port);
   std::string error;
   {
-    DeviceLink link;
+    SymbolicLink link;
     ASSERT_TRUE(link.Create(port, "/dev/pts/91", error)) << error;
     EXPECT_EQ(fs::read_symlink(port), "/dev/pts/91");
   }
   EXPECT_EQ(fs::read_symlink(port), "/dev/ttyUSB0");
 
   {
-    DeviceLink link;
+    SymbolicLink link;
     ASSERT_TRUE(link.Create(port, "/dev/pts/91", error)) << error;
     fs::remove(port);
     fs::create_symlink("/dev/ttyACM0", port);  // pointed elsewhere meanwhile
@@ -267,13 +266,13 @@ TEST(SimDeviceLink, PutsBackTheLinkItReplacedAndLeavesOtherFilesAlone) {
 
   const std::string fresh = dir.file("COM4");
   {
-    DeviceLink link;
+    SymbolicLink link;
     ASSERT_TRUE(link.Create(fresh, "/dev/pts/92", error)) << error;
   }
   EXPECT_FALSE(fs::exists(fs::symlink_status(fresh)));
 
   dir.write("COM5", "a file");
-  DeviceLink link;
+  SymbolicLink link;
   EXPECT_FALSE(link.Create(dir.file("COM5"), "/dev/pts/93", error));
   EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
   EXPECT_TRUE(fs::is_regular_file(dir.file("COM5")));

@@ -1,11 +1,11 @@
 #include "CliCommon.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
 
 #include "DeviceDescription.h"
+#include "ProgramFolder.h"
 #include "ZentrelVersion.h"
 
 void PrintLine(std::FILE* stream, const std::string& text) {
@@ -88,9 +88,7 @@ bool WriteBytes(const QString& command, const QString& path, const uint8_t* data
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 bool SetUpState(AppState& state, const QString& configPath) {
-  // applicationDirPath comes from /proc/self/exe, where links are resolved.
-  state.AppDir = LocalPath(QCoreApplication::applicationDirPath());
-  if (state.AppDir.empty() || state.AppDir.back() != '/') state.AppDir += '/';
+  state.AppDir = ProgramDirectory();
   const std::string config = configPath.isEmpty() ? state.AppDir + "config.txt" : LocalPath(configPath);
   std::string error;
   if (!ReadDeviceDescription(config, state.Device, error)) {
@@ -102,14 +100,12 @@ bool SetUpState(AppState& state, const QString& configPath) {
 }
 
 LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo) {
-  const std::string path = LocalPath(file);
-  const size_t cut = path.rfind('/');
-  const size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
-  state.LastPath = path.substr(0, nameStart);
+  const FolderAndName parts = SplitFolder(LocalPath(file));
+  state.LastPath = parts.folder;
   MessageCollector dialogs;
   NoControls controls;
   LoadedFile loaded;
-  loaded.outcome = LoadProgramFile(state, path.substr(nameStart), dialogs, controls, &loaded.endRecord);
+  loaded.outcome = LoadProgramFile(state, parts.name, dialogs, controls, &loaded.endRecord);
   for (const std::string& text : dialogs.messages) loaded.message += (loaded.message.empty() ? "" : "\n") + text;
   const bool success = loaded.outcome == LoadOutcome::Loaded;
   if (echo == Echo::All || (echo == Echo::FaultsOnly && !success)) {

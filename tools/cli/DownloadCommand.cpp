@@ -43,7 +43,8 @@ std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser
     targets.push_back(BoardTarget{0, LocalPath(QFileInfo(device).absoluteFilePath())});
   }
   if (targets.empty()) {
-    const auto stored = NumberValue(SettingsStore().ReadSetting("Serial Port Number", "2"));
+    SettingsStore store;
+    const auto stored = NumberValue(ReadStored(store, kPortNumberSetting));
     if (!stored) return std::nullopt;
     targets.push_back(BoardTarget{*stored, ""});
   }
@@ -183,8 +184,9 @@ int RunDownload(const QStringList& args) {
     return UsageError("download", "cannot open the log " + parser.value("log") + ": " + QString::fromStdString(logError));
   }
 
+  SettingsStore store;
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
-                                                : SettingsStore().ReadSetting("Serial Port Baud Rate", "19200");
+                                                : ReadStored(store, kBaudRateSetting);
   const RunFacts facts = Facts(hexFile, probe);
   ProgressDisplay display(DisplayMode(parser));
   RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, facts, display, log);

@@ -85,7 +85,7 @@ bool LoadExpectation(const std::string& path, const DeviceDescription& device,
   return true;
 }
 
-Verdict VerifyTransfer(const Expectation& expectation, const FlashModel& memory,
+TransferCheck VerifyTransfer(const Expectation& expectation, const FlashModel& memory,
                        const TransferRecord& transfer) {
   if (!transfer.faults.empty()) return {false, "FAULT: " + transfer.faults.front()};
   const int32_t eraseBlock = expectation.eraseBlock > 0 ? expectation.eraseBlock

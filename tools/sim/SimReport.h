@@ -21,12 +21,12 @@ struct Expectation {
 bool LoadExpectation(const std::string& path, const DeviceDescription& device,
                      Expectation& expectation, std::string& error);
 
-struct Verdict {
+struct TransferCheck {
   bool ok = false;
   std::string text;  // one line: "verified: ..." or what differs first
 };
 
-Verdict VerifyTransfer(const Expectation& expectation, const FlashModel& memory,
+TransferCheck VerifyTransfer(const Expectation& expectation, const FlashModel& memory,
                        const TransferRecord& transfer);
 
 struct HexSegment {

@@ -107,7 +107,7 @@ SimRunner::Outcome SimRunner::Complete() {
   Say(line);
   bool ok = true;
   if (expectation_) {
-    const Verdict verdict = VerifyTransfer(*expectation_, device_.Memory(), transfer);
+    const TransferCheck verdict = VerifyTransfer(*expectation_, device_.Memory(), transfer);
     Say(verdict.text);
     ok = verdict.ok;
   } else {

@@ -7,7 +7,7 @@
 #include <iostream>
 
 #include "DeviceDescription.h"
-#include "DeviceLink.h"
+#include "SymbolicLink.h"
 #include "SimOptions.h"
 #include "SimReport.h"
 #include "SimRunner.h"
@@ -28,9 +28,9 @@ bool ReadDevice(const SimOptions& options, DeviceDescription& device, std::strin
   if (!options.configPath.empty() && !ReadDeviceDescription(options.configPath, device, error)) {
     return false;
   }
-  if (device.FlashSize < 1 || device.FlashSize > 0x200000) {
+  if (device.FlashSize < 1 || device.FlashSize > kMaxFlashSize) {
     error = "flash size " + std::to_string(device.FlashSize) + " in " + options.configPath +
-            " is outside 1..2097152";
+            " is outside 1.." + std::to_string(kMaxFlashSize);
     return false;
   }
   if (options.bootloaderAddress >= 0) device.BootloaderAddress = options.bootloaderAddress;
@@ -59,8 +59,8 @@ int StopSignalFd() {
   return signalfd(-1, &stops, SFD_CLOEXEC);
 }
 
-bool MakeLinks(const SimOptions& options, const std::string& device, DeviceLink& link,
-               DeviceLink& port, std::string& error) {
+bool MakeLinks(const SimOptions& options, const std::string& device, SymbolicLink& link,
+               SymbolicLink& port, std::string& error) {
   if (!options.linkPath.empty() && !link.Create(options.linkPath, device, error)) return false;
   if (options.asPort == 0) return true;
   const std::string path = PortMapLinkPath(options.asPort, error);
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   PseudoTerminal line;
   if (stopFd < 0 || !line.Open(error)) return Fail(error.empty() ? "cannot watch signals" : error);
   std::cout << "device " << line.DevicePath() << std::endl;
-  DeviceLink link, port;
+  SymbolicLink link, port;
   if (!MakeLinks(options, line.DevicePath(), link, port, error)) return Fail(error);
   // Pacing a byte of 87 us needs wake-ups without the default 50 us slack.
   if (options.baud > 0) prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);

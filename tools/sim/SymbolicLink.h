@@ -3,12 +3,12 @@
 // the simulator ends; a link that it took the place of is put back then.
 #include <string>
 
-class DeviceLink {
+class SymbolicLink {
  public:
-  DeviceLink() = default;
-  ~DeviceLink() { Remove(); }
-  DeviceLink(const DeviceLink&) = delete;
-  DeviceLink& operator=(const DeviceLink&) = delete;
+  SymbolicLink() = default;
+  ~SymbolicLink() { Remove(); }
+  SymbolicLink(const SymbolicLink&) = delete;
+  SymbolicLink& operator=(const SymbolicLink&) = delete;
 
   // Takes the place of a symbolic link, never of any other file; false with
   // the reason.

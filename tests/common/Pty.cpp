@@ -1,5 +1,6 @@
-#include "port_pty.h"
+#include "common/Pty.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -70,4 +71,43 @@ void MapPorts(const std::string& mapDir, const std::map<int, const Pty*>& usable
     auto it = usable.find(n);
     fs::create_symlink(it == usable.end() ? nothing : fs::path(it->second->devicePath()), link);
   }
+}
+
+RawHost::RawHost(const std::string& device) {
+  fd_ = open(device.c_str(), O_RDWR | O_NOCTTY);
+  termios settings{};
+  if (fd_ < 0 || tcgetattr(fd_, &settings) != 0) throw std::runtime_error("cannot open " + device);
+  cfmakeraw(&settings);
+  tcsetattr(fd_, TCSANOW, &settings);
+}
+
+void RawHost::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+int RawHost::ReadByte(int timeoutMs) {
+  pollfd entry{fd_, POLLIN, 0};
+  if (poll(&entry, 1, timeoutMs) <= 0) return kTimedOut;
+  uint8_t value = 0;
+  return read(fd_, &value, 1) == 1 ? value : kClosed;
+}
+
+void RawHost::Send(uint8_t value) {
+  if (write(fd_, &value, 1) != 1) throw std::runtime_error("host write failed");
+}
+
+bool RawHost::AnswerSignal() {
+  if (ReadByte() != 0x55) return false;
+  Send(0x55);
+  return true;
+}
+
+int RawHost::SendFrame(const std::vector<uint8_t>& frame, int echoTimeoutMs) {
+  for (size_t k = 0; k < frame.size(); ++k) {
+    Send(frame[k]);
+    lastReply = ReadByte(echoTimeoutMs);
+    if (lastReply != frame[k]) return static_cast<int>(k + 1);
+  }
+  return 0;
 }

@@ -1,4 +1,4 @@
-#include "DeviceLink.h"
+#include "SymbolicLink.h"
 
 #include <filesystem>
 #include <system_error>
@@ -7,7 +7,7 @@
 
 namespace fs = std::filesystem;
 
-bool DeviceLink::Create(const std::string& linkPath, const std::string& target,
+bool SymbolicLink::Create(const std::string& linkPath, const std::string& target,
                         std::string& error) {
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(linkPath, ec);
@@ -29,7 +29,7 @@ bool DeviceLink::Create(const std::string& linkPath, const std::string& target,
   return true;
 }
 
-void DeviceLink::Remove() {
+void SymbolicLink::Remove() {
   if (linkPath_.empty()) return;
   std::error_code ec;
   if (fs::read_symlink(linkPath_, ec) == fs::path(target_) && fs::remove(linkPath_, ec) &&
