@@ -165,7 +165,7 @@ TEST(CheckCommand, VersionOnEveryCommandAndProgram) {
     EXPECT_EQ(run.exitCode, 0) << args.join(' ').toStdString();
     EXPECT_EQ(run.out, "zentrel-cli " + std::string(kZentrelVersion) + "\n");
   }
-  ProcessResult sim = RunProgram(Q(BinPath("zentrel-sim")), {"--version"});
+  ProcessResult sim = RunBuilt("zentrel-sim", {"--version"});
   EXPECT_EQ(sim.exitCode, 0);
   EXPECT_EQ(sim.out, "zentrel-sim " + std::string(kZentrelVersion) + "\n");
 }

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/CliRunner.h"
+#include "common/Process.h"
 #include "common/TestSupport.h"
 
 namespace {

@@ -14,15 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "common/HexText.h"
+#include "common/Process.h"
 #include "common/TestSupport.h"
-#include "e2e/EndToEnd.h"
 
 namespace {
 
 constexpr size_t kColumns = 60;
 constexpr size_t kRows = 24;
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // The few controls the progress display uses, with autowrap at the last
 // column, as a VT100 shows them.
