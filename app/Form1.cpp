@@ -148,7 +148,8 @@ bool Form1::Load() {
     dialogs_.ShowMessage(error);
     return false;
   }
-  setWindowTitle(Text(state_.AppTitle + " - " + state_.Device.DeviceModel));
+  // Qt reads "[*]" as the place of a modified mark; doubled, it is shown as is.
+  setWindowTitle(Text(state_.AppTitle + " - " + state_.Device.DeviceModel).replace("[*]", "[*][*]"));
   PumpEvents();
   state_.LastPath = settings_.ReadSetting(kLastPathSetting, state_.AppDir);
   state_.LinkState = 0;

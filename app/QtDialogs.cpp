@@ -5,10 +5,39 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QStringList>
+#include <filesystem>
+#include <optional>
+#include <system_error>
 
 namespace {
 QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// The entry of folder whose name the dialog shows as shown.
+std::optional<std::string> EntryShownAs(const std::string& folder, const QString& shown) {
+  std::error_code error;
+  for (auto entry = std::filesystem::directory_iterator(folder, error);
+       !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (QFile::decodeName(name.c_str()) == shown) return name;
+  }
+  return std::nullopt;
+}
 }  // namespace
+
+std::string LocalFileName(const QString& path) {
+  const QStringList parts = path.split('/');
+  std::string local = QFile::encodeName(parts.front()).toStdString();
+  for (qsizetype i = 1; i < parts.size(); ++i) {
+    const std::string folder = local.empty() ? "/" : local;
+    std::string name = QFile::encodeName(parts[i]).toStdString();
+    std::error_code error;
+    if (!parts[i].isEmpty() && !std::filesystem::exists(local + "/" + name, error)) {
+      name = EntryShownAs(folder, parts[i]).value_or(name);
+    }
+    local += "/" + name;
+  }
+  return local;
+}
 
 void QtDialogs::ShowMessage(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, Text(title_), Text(text), QMessageBox::Ok, parent_);
@@ -22,7 +51,7 @@ std::string QtDialogs::OpenFile(const std::string& title, const std::string& fil
   const QString path = QFileDialog::getOpenFileName(parent_, Text(title),
                                                     QFile::decodeName(initialDir.c_str()),
                                                     QtFileFilter(filter));
-  return QFile::encodeName(path).toStdString();
+  return LocalFileName(path);
 }
 
 std::string QtDialogs::InputBox(const std::string& prompt, const std::string& initialText) {

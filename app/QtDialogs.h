@@ -27,6 +27,12 @@ class QtDialogs : public Dialogs {
   QWidget* parent_;
 };
 
+// The file that a path from the file dialog names. The dialog shows names
+// decoded as UTF-8, so a name that is not UTF-8 comes back with replacement
+// characters; each such part is found again among its folder's entries, so
+// that the file opens as it is named on disk.
+std::string LocalFileName(const QString& path);
+
 // "Name (*.a)|*.a|All (*.*)|*.*" in Qt's form "Name (*.a);;All (*.*)".
 // A name without its patterns in brackets gets them appended.
 QString QtFileFilter(const std::string& filter);

@@ -15,8 +15,9 @@
 #include "SettingsStore.h"
 
 std::string SingleCopyLockPath() {
+  // A relative folder would give each working folder a lock of its own.
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty()) return runtime.toStdString() + "/quorvel-zentrel.lock";
+  if (runtime.startsWith('/')) return runtime.toStdString() + "/quorvel-zentrel.lock";
   // The temporary folder is shared by every user of the machine.
   return QFile::encodeName(QDir::tempPath()).toStdString() + "/quorvel-zentrel-" +
          std::to_string(getuid()) + ".lock";

@@ -8,14 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteSource.h"
 #include "HexRecord.h"
-
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Up to capacity bytes into dst; 0 at the end of the input or on failure.
-  virtual size_t Read(char* dst, size_t capacity) = 0;
-};
 
 // Builds the RecordLine of a line that arrives in pieces.
 class LineFolder {

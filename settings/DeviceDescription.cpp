@@ -1,10 +1,8 @@
 #include "DeviceDescription.h"
 
-#include <filesystem>
-#include <fstream>
 #include <string_view>
-#include <system_error>
 
+#include "ByteSource.h"
 #include "HexCodec.h"
 #include "NumberValue.h"
 
@@ -18,62 +16,139 @@ std::string UpperCase(std::string_view text) {
   return upper;
 }
 
-bool NumberField(std::string_view line, size_t keyLength, const std::string& sourceName,
-                 int32_t& field, std::string& error) {
-  std::optional<int32_t> value = NumberValue(line.substr(keyLength));
+constexpr std::string_view kModelKey = "model:";
+constexpr std::string_view kBootloaderKey = "bootloader:";
+struct NumberKey {
+  std::string_view key;
+  int32_t DeviceDescription::*field;
+};
+constexpr NumberKey kNumberKeys[] = {
+    {"flash:", &DeviceDescription::FlashSize},
+    {"eeprom:", &DeviceDescription::EepromSize},
+    {"eraseblock:", &DeviceDescription::EraseBlockSize},
+    {"programblock:", &DeviceDescription::ProgramBlockSize},
+};
+// No value needs more; a longer line that sets a field is refused rather
+// than read from its head, and memory stays bounded whatever the file holds.
+constexpr size_t kLongestLine = 4096;
+constexpr size_t kReadBufferSize = 4096;
+
+bool NumberField(std::string_view line, const NumberKey& number, const std::string& sourceName,
+                 DeviceDescription& device, std::string& error) {
+  std::optional<int32_t> value = NumberValue(line.substr(number.key.size()));
   if (!value) {
     error = "The device description " + sourceName + " has a number that does not fit 32 bits: " +
             std::string(line);
     return false;
   }
-  field = *value;
+  device.*number.field = *value;
   return true;
+}
+
+const NumberKey* NumberKeyOf(std::string_view line) {
+  for (const NumberKey& number : kNumberKeys) {
+    if (line.starts_with(number.key)) return &number;
+  }
+  return nullptr;
+}
+
+bool SetsAField(std::string_view line) {
+  return line.starts_with(kModelKey) || line.starts_with(kBootloaderKey) || NumberKeyOf(line);
 }
 
 // One line: the first key it starts with sets its field, other lines are
 // ignored. Nothing is trimmed.
 bool ApplyLine(std::string_view line, const std::string& sourceName, DeviceDescription& device,
                std::string& error) {
-  if (line.starts_with("model:")) {
-    device.DeviceModel = UpperCase(line.substr(6));
-  } else if (line.starts_with("flash:")) {
-    return NumberField(line, 6, sourceName, device.FlashSize, error);
-  } else if (line.starts_with("eeprom:")) {
-    return NumberField(line, 7, sourceName, device.EepromSize, error);
-  } else if (line.starts_with("eraseblock:")) {
-    return NumberField(line, 11, sourceName, device.EraseBlockSize, error);
-  } else if (line.starts_with("programblock:")) {
-    return NumberField(line, 13, sourceName, device.ProgramBlockSize, error);
-  } else if (line.starts_with("bootloader:")) {
-    device.BootloaderAddress = ParseHexAddress24(UpperCase(line.substr(11)));
+  if (line.starts_with(kModelKey)) {
+    device.DeviceModel = UpperCase(line.substr(kModelKey.size()));
+  } else if (line.starts_with(kBootloaderKey)) {
+    device.BootloaderAddress = ParseHexAddress24(UpperCase(line.substr(kBootloaderKey.size())));
+  } else if (const NumberKey* number = NumberKeyOf(line)) {
+    return NumberField(line, *number, sourceName, device, error);
   }
   return true;
 }
 
-std::string OpenFailure(const std::string& path) {
-  std::error_code ignored;
-  if (!std::filesystem::exists(path, ignored)) {
-    return "The device description " + path + " was not found.";
+// Collects one line at a time from pieces of input; a line ends at CR LF, a
+// lone CR or a lone LF.
+class LineCollector {
+ public:
+  LineCollector(const std::string& sourceName, DeviceDescription& device, std::string& error)
+      : sourceName_(sourceName), device_(device), error_(error) {}
+
+  bool Feed(std::string_view piece) {
+    for (const char c : piece) {
+      const bool secondHalfOfCrLf = afterCr_ && c == '\n';
+      afterCr_ = c == '\r';
+      if (secondHalfOfCrLf) continue;
+      if (c == '\r' || c == '\n') {
+        if (!EndLine()) return false;
+      } else if (line_.size() < kLongestLine) {
+        line_.push_back(c);
+      } else {
+        tooLong_ = true;
+      }
+    }
+    return true;
   }
-  return "The device description " + path + " could not be read.";
+
+  bool EndLine() {
+    ++lineNumber_;
+    const bool applied = tooLong_ ? !SetsAField(line_) || TooLong()
+                                  : ApplyLine(line_, sourceName_, device_, error_);
+    line_.clear();
+    tooLong_ = false;
+    return applied;
+  }
+
+ private:
+  bool TooLong() {
+    error_ = "The device description " + sourceName_ + " has a line longer than " +
+             std::to_string(kLongestLine) + " characters: line " + std::to_string(lineNumber_) +
+             ".";
+    return false;
+  }
+
+  const std::string& sourceName_;
+  DeviceDescription& device_;
+  std::string& error_;
+  std::string line_;
+  bool tooLong_ = false;
+  bool afterCr_ = false;
+  int64_t lineNumber_ = 0;
+};
+
+bool ReadLines(ByteSource& source, const std::string& sourceName, DeviceDescription& device,
+               std::string& error) {
+  device = DeviceDescription{};
+  LineCollector lines(sourceName, device, error);
+  char buffer[kReadBufferSize];
+  for (size_t got; (got = source.Read(buffer, sizeof buffer)) > 0;) {
+    if (!lines.Feed({buffer, got})) return false;
+  }
+  // Without a final line end the last line still counts.
+  return lines.EndLine();
 }
+
+class StreamSource : public ByteSource {
+ public:
+  explicit StreamSource(std::istream& in) : in_(in) {}
+  size_t Read(char* dst, size_t capacity) override {
+    in_.read(dst, static_cast<std::streamsize>(capacity));
+    return static_cast<size_t>(in_.gcount());
+  }
+
+ private:
+  std::istream& in_;
+};
 
 }  // namespace
 
 bool ReadDeviceDescription(std::istream& in, const std::string& sourceName,
                            DeviceDescription& device, std::string& error) {
-  device = DeviceDescription{};
-  std::string chunk;
-  // Splitting each LF-ended chunk at CR also ends lines at a lone CR; the
-  // empty piece that CR LF leaves matches no key.
-  while (std::getline(in, chunk, '\n')) {
-    std::string_view rest(chunk);
-    for (size_t cr = rest.find('\r'); ; cr = rest.find('\r')) {
-      if (!ApplyLine(rest.substr(0, cr), sourceName, device, error)) return false;
-      if (cr == std::string_view::npos) break;
-      rest.remove_prefix(cr + 1);
-    }
-  }
+  StreamSource source(in);
+  if (!ReadLines(source, sourceName, device, error)) return false;
   if (in.bad()) {
     error = "The device description " + sourceName + " could not be read.";
     return false;
@@ -82,12 +157,11 @@ bool ReadDeviceDescription(std::istream& in, const std::string& sourceName,
 }
 
 bool ReadDeviceDescription(const std::string& path, DeviceDescription& device, std::string& error) {
-  std::error_code ignored;
-  std::ifstream in;
-  if (!std::filesystem::is_directory(path, ignored)) in.open(path, std::ios::binary);
-  if (!in.is_open()) {
-    error = OpenFailure(path);
-    return false;
-  }
-  return ReadDeviceDescription(in, path, device, error);
+  FileSource source(path);
+  if (!ReadLines(source, path, device, error)) return false;
+  if (source.error().empty()) return true;
+  error = source.missing()
+              ? "The device description " + path + " was not found."
+              : "The device description " + path + " could not be read: " + source.error() + ".";
+  return false;
 }

@@ -6,7 +6,9 @@
 #include "AppState.h"
 
 // Reads the file at path into device. Returns false with a message for the
-// user when the file cannot be opened or a number does not fit 32 bits.
+// user when the file cannot be read (missing, not a regular file, a read
+// error: the reason is named), a number does not fit 32 bits, or a line that
+// sets a field is too long to be one.
 bool ReadDeviceDescription(const std::string& path, DeviceDescription& device, std::string& error);
 
 // The same over text already open; sourceName names it in the message.

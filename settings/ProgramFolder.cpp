@@ -1,11 +1,12 @@
 #include "ProgramFolder.h"
 
-#include <QCoreApplication>
-#include <QFile>
+#include <filesystem>
+#include <system_error>
 
 std::string ProgramDirectory() {
-  // applicationDirPath comes from /proc/self/exe, where links are resolved.
-  std::string dir = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+  // The kernel's link to the running program has every symbolic link resolved.
+  std::error_code error;
+  std::string dir = std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
 }

@@ -3,5 +3,4 @@
 #include <string>
 
 // Folder of the real program file (symbolic links resolved), ending in "/".
-// Needs the application object.
 std::string ProgramDirectory();

@@ -1,11 +1,16 @@
 #pragma once
 // Per-user settings in an INI file under the user's configuration folder
-// ($XDG_CONFIG_HOME, else ~/.config): Software/Quorvel Zentrel.ini.
+// ($XDG_CONFIG_HOME when it is an absolute path, else ~/.config):
+// Software/Quorvel Zentrel.ini. The file is written only when a value
+// changes, one line at a time, and through a symbolic link. A file that
+// cannot be read, understood or written is never overwritten: what this run
+// writes then still holds, in memory, for the rest of the run.
+#include <map>
+#include <optional>
 #include <string>
 
+#include "IniText.h"
 #include "SettingsAccess.h"
-
-class QSettings;
 
 class SettingsStore : public SettingsAccess {
  public:
@@ -23,10 +28,12 @@ class SettingsStore : public SettingsAccess {
   const std::string& Path() const { return path_; }
 
  private:
-  bool Usable(const QSettings& settings);
+  // nullopt when the file cannot be used; a missing file reads as empty.
+  std::optional<IniText> Load() const;
+  bool Save(const IniText& ini) const;
+  void Store(std::optional<IniText>& ini, const std::string& name, const std::string& value);
 
   std::string path_;
-  // Qt keeps a parsed file cached across QSettings objects and reports a
-  // format error only on the first parse, so the finding is kept here.
-  bool corrupt_ = false;
+  // Values of this run that the file could not take.
+  std::map<std::string, std::string> unsaved_;
 };

@@ -1,7 +1,10 @@
+#include <QFile>
 #include <QGuiApplication>
+#include <filesystem>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 #include "QtDialogs.h"
 #include "LinkProtocol.h"
@@ -103,12 +106,14 @@ TEST_F(WindowTest, CaptionNamesTheModel) {
     const char* caption;
   };
   for (const Case& c : {Case{"model:demo1\n", "Quorvel Zentrel - DEMO1"},
-                        Case{"Model:DEMO1\nflash:32768\n", "Quorvel Zentrel - "}}) {
+                        Case{"Model:DEMO1\nflash:32768\n", "Quorvel Zentrel - "},
+                        Case{"model:a[*]b[*][*]\n", "Quorvel Zentrel - A[*]B[*][*]"}}) {
     form.reset();
     dir.write("config.txt", c.config);
     EXPECT_EQ(Window().windowTitle(), "Quorvel Zentrel");
     ASSERT_TRUE(Window().Load());
-    EXPECT_EQ(Window().windowTitle(), c.caption);
+    // What the window system is given, after Qt's placeholder handling.
+    EXPECT_EQ(Window().windowHandle()->title().toStdString(), c.caption);
   }
 }
 
@@ -334,6 +339,25 @@ TEST_F(WindowTest, StatusTextIsExactButPaintedSparingly) {
   window.Form1::SetStatus("Bootloader ready for program download...");
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return probe.painted.back() == "Bootloader ready for program download..."; }, 5000));
+}
+
+TEST(LocalFileName, FindsNamesThatAreNotUtf8AsTheyAreOnDisk) {
+  TempDir dir;
+  const std::string folder = dir.file("caf\xE9 \xFF");
+  std::filesystem::create_directories(folder);
+  const std::string paths[] = {
+      folder + "/\xE9t\xE9.hex", dir.file("caf\xC3\xA9.hex"), dir.file("plain.hex"),
+      dir.file("not there \xFF.hex"),
+  };
+  for (const std::string& path : paths) {
+    if (path.find("not there") == std::string::npos) dir.write(path.substr(dir.path().size() + 1), "");
+    // As the dialog shows and returns it.
+    const QString shown = QFile::decodeName(path.c_str());
+    EXPECT_EQ(LocalFileName(shown), path.find("not there") == std::string::npos
+                                        ? path
+                                        : QFile::encodeName(shown).toStdString());
+  }
+  EXPECT_EQ(LocalFileName(""), "");
 }
 
 TEST(QtFileFilter, ConvertsPairsToQtEntries) {

@@ -23,9 +23,14 @@ TEST(Startup, ProgramDirectoryIsTheRealFolderEndingInSlash) {
 TEST(Startup, LockIsPerUser) {
   ScopedUserDirs dirs;
   EXPECT_EQ(SingleCopyLockPath(), dirs.dir().path() + "/quorvel-zentrel.lock");
+  const std::string shared =
+      QDir::tempPath().toStdString() + "/quorvel-zentrel-" + std::to_string(getuid()) + ".lock";
+  for (const char* relative : {"run", "./run", ""}) {
+    setenv("XDG_RUNTIME_DIR", relative, 1);
+    EXPECT_EQ(SingleCopyLockPath(), shared) << relative;
+  }
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(SingleCopyLockPath(), QDir::tempPath().toStdString() + "/quorvel-zentrel-" +
-                                      std::to_string(getuid()) + ".lock");
+  EXPECT_EQ(SingleCopyLockPath(), shared);
 }
 
 namespace {

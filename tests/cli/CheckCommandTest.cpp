@@ -63,17 +63,22 @@ TEST(CheckCommand, ConfigurationProblemsExitTwo) {
   struct Case {
     std::string config;  // "" = no config.txt at all
     std::string wanted;  // in stderr
+    std::string elsewhere = "";  // --config this instead
   };
   const Case cases[] = {
       {"", "config.txt"},
       {"flash:99999999999\n", "flash:99999999999"},
       {"model:x\n", "flash"},  // flash 0: the load is refused
       {"flash:0\n", "flash"},
+      // Endless inputs are refused at once instead of read.
+      {kConfig, "/dev/zero could not be read: not a regular file", "/dev/zero"},
+      {kConfig, "/dev/urandom could not be read: not a regular file", "/dev/urandom"},
   };
   for (const Case& c : cases) {
     Fixture f(c.config);
     if (c.config.empty()) std::filesystem::remove(f.dir.file("config.txt"));
-    ProcessResult run = RunCli(f.Check());
+    ProcessResult run =
+        RunCli(c.elsewhere.empty() ? f.Check() : f.Check({"--config", Q(c.elsewhere)}));
     EXPECT_EQ(run.exitCode, 2) << c.config;
     EXPECT_EQ(run.out, "") << c.config;
     EXPECT_NE(run.err.find(c.wanted), std::string::npos) << c.config << run.err;
@@ -104,6 +109,21 @@ TEST(CheckCommand, HelpGoesToStdout) {
     EXPECT_NE(run.out.find("Usage: zentrel-cli"), std::string::npos) << run.out;
   }
   EXPECT_NE(RunCli({"check", "--help"}).out.find("--image-out"), std::string::npos);
+}
+
+TEST(CheckCommand, FileNamesNeedNotBeUtf8) {
+  Fixture f;
+  f.dir.write("\xFF\xE9t\xC3\xA9.hex", kGoodHex);
+  // QProcess would turn the name into UTF-8; the shell passes the bytes.
+  ProcessResult run = RunProgram(
+      "/bin/sh",
+      {"-c", R"sh(exec "$0" check "$(printf '\377\351t\303\251.hex')" --config config.txt \
+                   --image-out "$(printf 'image\377.bin')")sh",
+       Q(BinPath("zentrel-cli"))},
+      Q(f.dir.path()));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("Total 20 (.019K)"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFile(f.dir.file("image\xFF.bin")).size(), 32768u);
 }
 
 TEST(CheckCommand, FindsConfigBesideTheRealProgramAndFilesInTheWorkingFolder) {

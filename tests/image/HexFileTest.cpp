@@ -30,6 +30,12 @@ TEST(HexFile, UnreadableFilesNameTheFileAndTheReason) {
             "Cannot read the program file " + pipe + ": not a regular file");
   EXPECT_EQ(ReadFailure(std::string("a\0b", 3), state).find("NUL character") != std::string::npos,
             true);
+  // A regular file whose first read fails: one box with the reason, and the
+  // parse ends there instead of asking again.
+  EXPECT_EQ(ReadFailure("/proc/self/mem", state),
+            "Cannot read the program file /proc/self/mem: Input/output error");
+  EXPECT_EQ(ReadFailure("/dev/zero", state),
+            "Cannot read the program file /dev/zero: not a regular file");
   EXPECT_EQ(state.ProgramBytes, 0);
 }
 

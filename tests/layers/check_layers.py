@@ -14,7 +14,7 @@ import sys
 import tempfile
 
 PLAIN = ["image/", "link/DownloadFrame.cpp", "link/LinkProtocol.cpp",
-         "link/PortManager.cpp", "settings/DeviceDescription.cpp"]
+         "link/PortManager.cpp", "settings/"]
 FORBIDDEN = ['#include <QObject>\n', '#include <QtGlobal>\n', '#include "Form1.h"\n',
              '#include "QtSerialLine.h"\n']
 

@@ -12,7 +12,11 @@
 
 namespace {
 
-int RunFrame(const QStringList& args) { return RunCli(QStringList{"frame"} + args).exitCode; }
+int RunFrame(const QStringList& args, std::string* out = nullptr) {
+  const ProcessResult run = RunCli(QStringList{"frame"} + args);
+  if (out != nullptr) *out = run.out;
+  return run.exitCode;
+}
 
 std::string FrameInProcess(const std::string& sample) {
   AppState state;
@@ -38,6 +42,13 @@ TEST(FrameCommand, WritesTheFrameOfTheBundledSamples) {
     const std::string expected = FrameInProcess(sample);
     EXPECT_GT(expected.size(), 12u);
     EXPECT_EQ(ReadFile(dir.file("frame.bin")), expected);
+    // "-": the bytes alone on stdout, every text line on stderr.
+    std::string out;
+    EXPECT_EQ(RunFrame({QString::fromStdString(SourcePath("samples/" + sample)), "--out", "-",
+                        "--config", QString::fromStdString(SourcePath("samples/config.txt"))},
+                       &out),
+              0);
+    EXPECT_EQ(out, expected);
   }
 }
 

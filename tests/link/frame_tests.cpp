@@ -69,14 +69,20 @@ TEST(DownloadFrame, RoundsUpToEraseBlocksAndAnnouncesTheLastAddress) {
   struct Row {
     int32_t before, after;
     uint8_t low, high;
+    int32_t eraseBlock = 64, writeBlock = 8;
   };
   const Row rows[] = {
       {9, 64, 0x3F, 0x00},          {64, 64, 0x3F, 0x00},          {65, 128, 0x7F, 0x00},
       {0x10A, 320, 0x3F, 0x01},     {65535, 65536, 0xFF, 0xFF},    {65536, 65536, 0xFF, 0xFF},
+      // Blocks of 255, the largest that a header slot holds, are sent.
+      {9, 255, 0xFE, 0x00, 255, 255}, {256, 510, 0xFD, 0x01, 255, 255},
+      {300, 510, 0xFD, 0x01, 255, 85},
   };
   for (const Row& row : rows) {
     AppState state = ExampleState();
     state.Device.FlashSize = 65536;
+    state.Device.EraseBlockSize = row.eraseBlock;
+    state.Device.ProgramBlockSize = row.writeBlock;
     state.Device.BootloaderAddress = 65536;
     state.FlashImage.resize(65536, 0xFF);
     state.ProgramBytes = row.before;

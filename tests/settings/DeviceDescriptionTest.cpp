@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -43,6 +46,7 @@ TEST(DeviceDescription, LinesSetTheirFieldExactlyAsWritten) {
       {"model:demo1", "DEMO1", 0, 0},
       {"model: DEMO1", " DEMO1", 0, 0},
       {"model:pic18f452 rev\xC3\xA9", "PIC18F452 REV\xC3\xA9", 0, 0},
+      {"model:abcxyz{`@[", "ABCXYZ{`@[", 0, 0},
       {" model:DEMO1", "", 0, 0},
       {"flash:32768 bytes", "", 32768, 0},
       {"flash:", "", 0, 0},
@@ -53,6 +57,11 @@ TEST(DeviceDescription, LinesSetTheirFieldExactlyAsWritten) {
       {"FLASH:32768", "", 0, 0},
       {"bootloader:7d00", "", 0, -1},
       {"bootloader:007d00", "", 0, 0x7D00},
+      {"bootloader:007a00", "", 0, 0x7A00},
+      {"bootloader:00fA0f", "", 0, 0xFA0F},
+      {"flash:&H7A00", "", 0x7A00, 0},
+      {"; " + std::string(100000, 'x') + "\nflash:8", "", 8, 0},
+      {"model:" + std::string(4000, 'a'), std::string(4000, 'A'), 0, 0},
       {"bootloader: 007D00", "", 0, -1},
       {"bootloader:007D00 ", "", 0, -1},
       {"bootloader:", "", 0, -1},
@@ -102,10 +111,14 @@ TEST(DeviceDescription, ReportsWhatItCannotUse) {
       {"eeprom.txt", "eeprom:-2147483649\r\n", "eeprom:-2147483649"},
       {"erase.txt", "eraseblock:&H100000000", "eraseblock:&H100000000"},
       {"program.txt", "programblock:1e10", "programblock:1e10"},
+      {"long.txt", "model:X\r\nflash:" + std::string(5000, ' ') + "1", "line 2"},
+      {"/dev/zero", "", "not a regular file"},
+      {"/proc/self/mem", "", "Input/output error"},
   };
   for (const Case& c : cases) {
-    std::string path = dir.file(c.name.empty() ? "missing.txt" : c.name);
-    if (!c.name.empty()) dir.write(c.name, c.content);
+    const bool system = c.name.starts_with('/');
+    std::string path = system ? c.name : dir.file(c.name.empty() ? "missing.txt" : c.name);
+    if (!c.name.empty() && !system) dir.write(c.name, c.content);
     DeviceDescription device;
     std::string error;
     EXPECT_FALSE(ReadDeviceDescription(path, device, error)) << path;
@@ -115,7 +128,21 @@ TEST(DeviceDescription, ReportsWhatItCannotUse) {
   std::string error;
   DeviceDescription device;
   EXPECT_FALSE(ReadDeviceDescription(dir.path(), device, error));
-  EXPECT_NE(error.find(dir.path()), std::string::npos) << error;
+  EXPECT_NE(error.find(dir.path() + " could not be read: Is a directory"), std::string::npos) << error;
+}
+
+// A pipe never ends and a device may never end: neither is waited on.
+TEST(DeviceDescription, PipeIsRefusedAtOnce) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("config.txt").c_str(), 0600), 0);
+  // A writer keeps the pipe open, so a reader that waited would wait for good.
+  const int writer = open(dir.file("config.txt").c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  DeviceDescription device;
+  std::string error;
+  EXPECT_FALSE(ReadDeviceDescription(dir.file("config.txt"), device, error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  close(writer);
 }
 
 }  // namespace

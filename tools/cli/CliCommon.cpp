@@ -1,8 +1,12 @@
 #include "CliCommon.h"
 
+#include <fcntl.h>
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <cerrno>
+#include <cstring>
 
 #include "DeviceDescription.h"
 #include "ProgramFolder.h"
@@ -75,17 +79,71 @@ int UsageError(const QString& command, const QString& text) {
 }
 
 bool WriteBytes(const QString& command, const QString& path, const uint8_t* data, size_t size) {
-  QFile out(path);
+  // Opened by its bytes: QFile would write a name that is not UTF-8 as another.
+  const int fd = ::open(LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const QString openFailure = QString::fromLocal8Bit(std::strerror(errno));
+  QFile out;
   const auto length = static_cast<qint64>(size);
-  if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+  if (fd >= 0 && out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
       out.write(reinterpret_cast<const char*>(data), length) == length && out.flush()) {
     return true;
   }
-  PrintError("zentrel-cli " + command + ": cannot write " + path + ": " + out.errorString());
+  PrintError("zentrel-cli " + command + ": cannot write " + path + ": " +
+             (fd < 0 ? openFailure : out.errorString()));
   return false;
 }
 
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+namespace {
+constexpr char16_t kEscapedByte = 0xDC00;
+
+// Length of the UTF-8 sequence at text, or 0 when it is not a valid one.
+qsizetype Utf8Sequence(const char* text, qsizetype available) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const qsizetype length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4 : 0;
+  if (length == 0 || length > available) return 0;
+  // Qt's decoder judges overlong forms, surrogates and the range.
+  const QByteArray bytes(text, length);
+  return QString::fromUtf8(bytes).toUtf8() == bytes ? length : 0;
+}
+
+bool IsEscapedByte(const QString& text, qsizetype at) {
+  const char16_t c = text[at].unicode();
+  return c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xFF &&
+         (at == 0 || !text[at - 1].isHighSurrogate());
+}
+}  // namespace
+
+QStringList ArgumentsOf(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    QString argument;
+    for (qsizetype at = 0, size = qstrlen(argv[i]); at < size;) {
+      const qsizetype length = Utf8Sequence(argv[i] + at, size - at);
+      if (length > 0) {
+        argument += QString::fromUtf8(argv[i] + at, length);
+        at += length;
+      } else {
+        argument += QChar(static_cast<char16_t>(kEscapedByte + static_cast<unsigned char>(argv[i][at++])));
+      }
+    }
+    arguments << argument;
+  }
+  return arguments;
+}
+
+std::string LocalPath(const QString& path) {
+  std::string bytes;
+  qsizetype runStart = 0;
+  for (qsizetype at = 0; at <= path.size(); ++at) {
+    const bool escaped = at < path.size() && IsEscapedByte(path, at);
+    if (!escaped && at < path.size()) continue;
+    bytes += path.mid(runStart, at - runStart).toUtf8().toStdString();
+    if (escaped) bytes.push_back(static_cast<char>(path[at].unicode() - kEscapedByte));
+    runStart = at + 1;
+  }
+  return bytes;
+}
 
 bool SetUpState(AppState& state, const QString& configPath) {
   state.AppDir = ProgramDirectory();
@@ -99,7 +157,7 @@ bool SetUpState(AppState& state, const QString& configPath) {
   return true;
 }
 
-LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo) {
+LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo, std::FILE* successStream) {
   const FolderAndName parts = SplitFolder(LocalPath(file));
   state.LastPath = parts.folder;
   MessageCollector dialogs;
@@ -109,7 +167,7 @@ LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo) {
   for (const std::string& text : dialogs.messages) loaded.message += (loaded.message.empty() ? "" : "\n") + text;
   const bool success = loaded.outcome == LoadOutcome::Loaded;
   if (echo == Echo::All || (echo == Echo::FaultsOnly && !success)) {
-    PrintLine(success ? stdout : stderr, loaded.message);
+    PrintLine(success ? successStream : stderr, loaded.message);
   }
   // A cut-off file would flash a partial program: worth saying even when quiet.
   if (loaded.Truncated()) PrintLine(stderr, TruncationWarning(file));

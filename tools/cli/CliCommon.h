@@ -49,7 +49,13 @@ int UsageError(const QString& command, const QString& text);
 // Writes size bytes to path; false, with the reason on stderr, when it cannot.
 bool WriteBytes(const QString& command, const QString& path, const uint8_t* data, size_t size);
 
-// Local file name as the file system wants it.
+// The program's arguments as texts that keep their bytes: a byte that is
+// not part of valid UTF-8 becomes the lone surrogate U+DC00 + byte (shown as
+// a replacement character), so that a file name in any encoding still opens.
+QStringList ArgumentsOf(int argc, char** argv);
+
+// Local file name as the file system wants it; the bytes that ArgumentsOf
+// kept come back as they were.
 std::string LocalPath(const QString& path);
 
 // AppState as the window sets it up: AppDir, AppTitle, the device
@@ -68,7 +74,9 @@ struct LoadedFile {
   std::string message;
   bool Truncated() const { return outcome == LoadOutcome::Loaded && !endRecord; }
 };
-LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo = Echo::All);
+// Success text to successStream (stdout unless that carries data).
+LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo = Echo::All,
+                            std::FILE* successStream = stdout);
 std::string TruncationWarning(const QString& file);
 // The outcome of a load for --json: outcome, message, byte counts, exit status.
 QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppState& state, int exitCode);

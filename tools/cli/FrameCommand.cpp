@@ -1,7 +1,20 @@
 // zentrel-cli frame: the bytes that the window's download command would send.
+#include <cerrno>
+#include <cstring>
+
 #include "DownloadFrame.h"
 #include "CliCommon.h"
 #include "Commands.h"
+
+namespace {
+// The bytes alone go to stdout, for a pipe; every line of text to stderr.
+bool WriteToStdout(const uint8_t* data, size_t size) {
+  if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return true;
+  PrintLine(stderr, std::string("zentrel-cli frame: cannot write to standard output: ") +
+                        std::strerror(errno));
+  return false;
+}
+}  // namespace
 
 int RunFrame(const QStringList& args) {
   QCommandLineParser parser;
@@ -11,15 +24,19 @@ int RunFrame(const QStringList& args) {
       "or configuration error, 3 the frame was refused.");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to load.");
   parser.addOption(ConfigOption());
-  const QCommandLineOption out("out", "Write the frame bytes to PATH (required).", "PATH");
+  const QCommandLineOption out(
+      "out", "Write the frame bytes to PATH (required); - writes them alone to stdout.", "PATH");
   parser.addOption(out);
   if (auto done = ParseCommand(parser, "frame", args)) return *done;
   if (parser.positionalArguments().size() != 1) return UsageError("frame", "expects one HEX file.");
   if (!parser.isSet(out)) return UsageError("frame", "--out PATH is required.");
 
+  const bool toStdout = parser.value(out) == "-";
+  std::FILE* const textStream = toStdout ? stderr : stdout;
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
-  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front()).outcome;
+  const LoadOutcome outcome =
+      LoadFileArgument(state, parser.positionalArguments().front(), Echo::All, textStream).outcome;
   if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
 
   const std::string refusal = BuildDownloadFrame(state);
@@ -28,10 +45,13 @@ int RunFrame(const QStringList& args) {
     return kExitRefused;
   }
   const uint8_t* slot1 = state.DownloadFrame.data() + 1;
-  if (!WriteBytes("frame", parser.value(out), slot1, static_cast<size_t>(state.FrameLength))) {
+  const auto length = static_cast<size_t>(state.FrameLength);
+  if (toStdout ? !WriteToStdout(slot1, length)
+               : !WriteBytes("frame", parser.value(out), slot1, length)) {
     return kExitUsage;
   }
-  PrintLine(stdout, "Wrote " + std::to_string(state.FrameLength) + " frame bytes to " +
-                        LocalPath(parser.value(out)) + ".");
+  PrintLine(textStream, "Wrote " + std::to_string(state.FrameLength) + " frame bytes to " +
+                            (toStdout ? std::string("standard output") : LocalPath(parser.value(out))) +
+                            ".");
   return kExitSuccess;
 }

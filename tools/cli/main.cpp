@@ -25,7 +25,7 @@ constexpr const char* kUsage =
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationVersion(kZentrelVersion);
-  QStringList args = QCoreApplication::arguments().mid(1);
+  QStringList args = ArgumentsOf(argc, argv).mid(1);
   if (args.isEmpty()) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
