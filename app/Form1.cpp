@@ -122,7 +122,10 @@ void Form1::ConnectCommands() {
           [this] { OpenProgramFile(state_, dialogs_, settings_, *this); });
   connect(Command2_, &QPushButton::clicked, this,
           [this] { StartDownload(state_, *this, dialogs_); });
-  connect(menuport_, &QAction::triggered, this, [this] { ports_.ChangePort(); });
+  connect(menuport_, &QAction::triggered, this, [this] {
+    ports_.ChangePort();
+    OnPortReopened(state_, *this);
+  });
   line_.onReceive = [this] { OnPortReceive(state_, *this, line_.ReadAll()); };
   line_.onFailure = [this](const std::string& why) {
     ports_.PortFailed(why);

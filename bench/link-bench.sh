@@ -15,15 +15,7 @@ set -euo pipefail
 bin=${1:-build-bench/bin}
 runs=${RUNS:-5}
 baud=115200
-work=$(mktemp -d)
-sim_pid=""
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-# Neither host may read or write the user's own settings or port map.
-export XDG_CONFIG_HOME=$work/config
+source "$(dirname "$0")/scratch.sh"
 config=$bin/config.txt
 image=$work/image.hex
 

@@ -16,8 +16,10 @@ for name in "${benchmarks[@]}"; do
 done
 
 # The link benchmark drives the built programs from a script.
-cmake --build build-bench -j 2 --target zentrel-cli zentrel-sim reference_loop window_download
+cmake --build build-bench -j 2 --target zentrel-cli zentrel-sim zentrel_firmware reference_loop window_download
 echo "== link-bench"
 bash bench/link-bench.sh build-bench/bin
+echo "== chip-bench"
+bash bench/chip-bench.sh build-bench/bin
 echo "== boards-bench"
 bash bench/boards-bench.sh build-bench/bin

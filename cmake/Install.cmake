@@ -37,6 +37,7 @@ install(FILES dist/quorvel-zentrel.desktop DESTINATION share/applications)
 install(FILES dist/quorvel-zentrel.svg DESTINATION share/icons/hicolor/scalable/apps)
 install(DIRECTORY devices/ DESTINATION ${ZENTREL_DATA_DIR}/devices)
 install(FILES samples/blink.hex samples/chase.hex DESTINATION ${ZENTREL_DATA_DIR}/samples)
+install(FILES ${ZENTREL_FIRMWARE_FILES} DESTINATION ${ZENTREL_DATA_DIR}/firmware)
 
 # Manual pages go out compressed, as Debian expects; -n keeps the output
 # the same from build to build.

@@ -173,6 +173,7 @@ void StartDownload(AppState& state, LinkHost& host, Dialogs& dialogs) {
   // An emptied frame cannot carry a transfer on, whatever comes next.
   EmptyDownloadFrame(state);
   state.TransferInProgress = false;
+  state.EchoInHand = false;  // a byte being handled belongs to no new transfer
   if (state.ProgramBytes <= 8 || state.LinkState == 0) return;
 
   FrameShape shape;

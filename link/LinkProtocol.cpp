@@ -35,9 +35,14 @@ bool EchoExpected(const AppState& state) {
          static_cast<size_t>(state.FrameIndex) < state.DownloadFrame.size();
 }
 
+void EndTransfer(AppState& state) {
+  state.TransferInProgress = false;
+  state.EchoInHand = false;
+}
+
 void BackToWaiting(AppState& state, LinkHost& host) {
   state.LinkState = 0;
-  state.TransferInProgress = false;
+  EndTransfer(state);
   host.SetStatus(kWaitingText);
 }
 
@@ -60,14 +65,14 @@ TransferOutcome OutcomeOf(const AppState& state, TransferOutcome::Kind kind) {
 // The transfer is over as soon as the outcome is known, so that bytes that a
 // pump lets in are not taken for echoes of the finished frame.
 void FailTransfer(AppState& state, LinkHost& host, TransferOutcome::Kind kind) {
-  state.TransferInProgress = false;
+  EndTransfer(state);
   host.TransferEnded(OutcomeOf(state, kind));
   host.SetStatus(CountText(kErrorPrefix, state.FrameIndex, state.FrameLength).view());
   ShowOutcomeThenWait(state, host);
 }
 
 void CompleteTransfer(AppState& state, LinkHost& host) {
-  state.TransferInProgress = false;
+  EndTransfer(state);
   host.TransferEnded(OutcomeOf(state, TransferOutcome::Kind::Completed));
   host.Pause(1000);
   host.SetStatus(kCompletedText);
@@ -77,10 +82,13 @@ void CompleteTransfer(AppState& state, LinkHost& host) {
 // Handles one echo; false when the rest of the input is to be dropped.
 bool HandleEcho(AppState& state, LinkHost& host) {
   host.SetStatus(CountText(kProgressPrefix, state.FrameIndex, state.FrameLength).view());
+  state.EchoInHand = true;
   host.PumpEvents();
-  // A nested run or a press inside the pump may have ended the transfer or
-  // emptied the frame; the rest of this input then belongs to no transfer.
-  if (!EchoExpected(state)) return false;
+  // A nested run or a press inside the pump may have ended the transfer,
+  // started a new one or emptied the frame; this byte and the rest of its
+  // input then belong to no transfer.
+  if (!state.EchoInHand || !EchoExpected(state)) return false;
+  state.EchoInHand = false;
   if (state.ReceivedByte != state.DownloadFrame[state.FrameIndex]) {
     FailTransfer(state, host, TransferOutcome::Kind::WrongEcho);
     return false;
@@ -111,6 +119,11 @@ std::string ErrorText(int32_t slot, int32_t length) {
 void OnPortReceive(AppState& state, LinkHost& host, std::string_view input) {
   for (char character : input) {
     state.ReceivedByte = static_cast<unsigned char>(character);
+    if (state.EchoInHand) {
+      // A second byte while the slot in flight is still being handled.
+      FailTransfer(state, host, TransferOutcome::Kind::WrongEcho);
+      return;
+    }
     if (state.LinkState == 0) {
       AnswerSignal(state, host);
     } else if (EchoExpected(state) && !HandleEcho(state, host)) {
@@ -125,4 +138,8 @@ void OnLinkLost(AppState& state, LinkHost& host) {
   } else {
     BackToWaiting(state, host);
   }
+}
+
+void OnPortReopened(AppState& state, LinkHost& host) {
+  if (!state.TransferInProgress) BackToWaiting(state, host);
 }

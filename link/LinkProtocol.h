@@ -14,6 +14,10 @@ void OnPortReceive(AppState& state, LinkHost& host, std::string_view input);
 // The line has gone: a transfer in progress ends as a wrong echo does.
 void OnLinkLost(AppState& state, LinkHost& host);
 
+// The port menu has closed and reopened the port. Opening may reset the
+// board, so outside a transfer the link waits for its signal again.
+void OnPortReopened(AppState& state, LinkHost& host);
+
 // The status text of a transfer that failed at this slot.
 std::string ErrorText(int32_t slot, int32_t length);
 

@@ -14,7 +14,7 @@ constexpr std::string_view kFamilies[] = {"ttyUSB", "ttyACM", "ttyS"};
 
 struct Candidate {
   std::string digits;  // without leading zeros, so that length orders them
-  std::string name;
+  std::string path;
 };
 
 bool IsNumberedName(std::string_view name, std::string_view family) {
@@ -32,29 +32,20 @@ std::string StripLeadingZeros(std::string_view digits) {
 bool NumericallyBefore(const Candidate& a, const Candidate& b) {
   if (a.digits.size() != b.digits.size()) return a.digits.size() < b.digits.size();
   if (a.digits != b.digits) return a.digits < b.digits;
-  return a.name < b.name;
+  return a.path < b.path;
 }
 
-std::vector<std::string> NamesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-    names.push_back(it->path().filename().string());
-  }
-  return names;
-}
-
-std::vector<std::string> FamilyDevices(const std::vector<std::string>& names,
-                                       std::string_view family, const std::string& devDir) {
+std::vector<std::string> FamilyDevices(const std::vector<std::string>& listed, std::string_view family) {
   std::vector<Candidate> found;
-  for (const std::string& name : names) {
+  for (const std::string& path : listed) {
+    const std::string name = fs::path(path).filename().string();
     if (IsNumberedName(name, family)) {
-      found.push_back({StripLeadingZeros(std::string_view(name).substr(family.size())), name});
+      found.push_back({StripLeadingZeros(std::string_view(name).substr(family.size())), path});
     }
   }
   std::sort(found.begin(), found.end(), NumericallyBefore);
   std::vector<std::string> paths;
-  for (const Candidate& c : found) paths.push_back((fs::path(devDir) / c.name).string());
+  for (const Candidate& c : found) paths.push_back(c.path);
   return paths;
 }
 
@@ -72,23 +63,22 @@ std::string LinkTarget(const fs::path& link) {
 
 }  // namespace
 
-std::vector<std::string> DefaultPortDevices(const std::string& devDir) {
-  const std::vector<std::string> names = NamesIn(devDir);
+std::vector<std::string> DefaultPortDevices(const std::vector<std::string>& listed) {
   std::vector<std::string> devices;
   for (std::string_view family : kFamilies) {
-    std::vector<std::string> more = FamilyDevices(names, family, devDir);
+    std::vector<std::string> more = FamilyDevices(listed, family);
     devices.insert(devices.end(), more.begin(), more.end());
   }
   return devices;
 }
 
 std::string ResolvePortDevice(int portNumber, const std::string& mapDir,
-                              const std::string& devDir) {
+                              const std::vector<std::string>& listed) {
   if (portNumber < 1) return "";
   const fs::path link = fs::path(mapDir) / ("COM" + std::to_string(portNumber));
   std::error_code error;
   if (!mapDir.empty() && fs::exists(fs::symlink_status(link, error))) return LinkTarget(link);
-  const std::vector<std::string> devices = DefaultPortDevices(devDir);
+  const std::vector<std::string> devices = DefaultPortDevices(listed);
   if (static_cast<size_t>(portNumber) > devices.size()) return "";
   return devices[static_cast<size_t>(portNumber) - 1];
 }

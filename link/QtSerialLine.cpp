@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <QSerialPortInfo>
 #include <QThread>
 #include <cerrno>
 #include <cstdint>
@@ -109,6 +110,16 @@ bool HungUp(int fd) {
   return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// The serial devices that really exist: QSerialPortInfo leaves out the
+// on-board ttyS* that have no UART behind them.
+std::vector<std::string> ListedDevices() {
+  std::vector<std::string> paths;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    paths.push_back(info.systemLocation().toStdString());
+  }
+  return paths;
+}
+
 std::string FailureKind(QSerialPort::SerialPortError error) {
   switch (error) {
     case QSerialPort::ReadError:
@@ -141,7 +152,7 @@ bool QtSerialLine::Open(int portNumber, const std::string& settings, std::string
     error = "port number " + std::to_string(portNumber) + " is out of range";
     return false;
   }
-  const std::string device = ResolvePortDevice(portNumber, mapDir_);
+  const std::string device = ResolvePortDevice(portNumber, mapDir_, ListedDevices());
   if (device.empty()) {
     error = "no device is mapped to COM" + std::to_string(portNumber);
     return false;
@@ -161,13 +172,21 @@ bool QtSerialLine::OpenDevice(const std::string& devicePath, const std::string& 
   }
   const std::optional<LineSettings> parsed = ParseLineSettings(settings, error);
   if (!parsed) return false;
+  // Locked before QSerialPort touches the line, so that a refused second
+  // owner changes nothing of the first one's settings.
+  if (!lock_.Acquire(devicePath, error)) {
+    error = devicePath + ": " + error;
+    return false;
+  }
   port_.setPortName(QString::fromStdString(devicePath));
   if (!ApplySettings(port_, *parsed)) {
     error = devicePath + ": " + port_.errorString().toStdString();
+    lock_.Release();
     return false;
   }
   if (!port_.open(QIODevice::ReadWrite)) {
     error = OpenFailure(devicePath);
+    lock_.Release();
     return false;
   }
   port_.clearError();
@@ -205,6 +224,7 @@ void QtSerialLine::Close() {
   if (closing_ || !port_.isOpen()) return;
   closing_ = true;
   port_.close();
+  lock_.Release();
   closing_ = false;
 }
 

@@ -5,6 +5,7 @@
 #include <QSerialPort>
 #include <string>
 
+#include "DeviceLock.h"
 #include "SerialLine.h"
 
 class QtSerialLine : public QObject, public SerialLine {
@@ -51,5 +52,6 @@ class QtSerialLine : public QObject, public SerialLine {
   // Bytes that WaitForInput read from the device itself, older than any that
   // QSerialPort reads later; reused, so a byte costs no allocation.
   std::string received_;
+  DeviceLock lock_;
   QSerialPort port_;
 };

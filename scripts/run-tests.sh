@@ -16,7 +16,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 echo "== fuzzing (libFuzzer, ${FUZZ_SECONDS}s a target)"
 cmake -S . -B build-fuzz -G Ninja -DZENTREL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-fuzz
-for target in hex_parser device_description; do
+for target in hex_parser device_description link_protocol; do
   corpus=build-fuzz/corpus-$target
   mkdir -p "$corpus"
   cp tests/fuzz/seeds/$target/* "$corpus"/ 2>/dev/null || true

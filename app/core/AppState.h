@@ -46,4 +46,7 @@ struct AppState {
   // From the sending of slot 1 until completion, error, or a press that stops
   // at its precondition; bytes in LinkState 1 outside a transfer are ignored.
   bool TransferInProgress = false;
+  // While a byte is being handled as the echo of the slot in flight (its
+  // pump may let others in): with one byte in flight, another is no echo.
+  bool EchoInHand = false;
 };

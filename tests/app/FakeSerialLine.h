@@ -17,6 +17,9 @@ class FakeSerialLine : public SerialLine {
   std::vector<uint8_t> written;
   bool echo = false;
   int corruptEcho = 0;  // 1-based count of the written byte to echo wrongly
+  // Opening resets the board, as DTR does: it signals, and echoes nothing
+  // until it has been answered.
+  bool resetOnOpen = false;
   std::function<void()> onOpen;
 
   bool Open(int portNumber, const std::string& settings, std::string& error) override {
@@ -25,6 +28,10 @@ class FakeSerialLine : public SerialLine {
     open_ = usablePorts.count(portNumber) != 0;
     device_ = "/dev/fake" + std::to_string(portNumber);
     if (!open_) error = "no such device";
+    if (open_ && resetOnOpen) {
+      awaitingAnswer_ = true;
+      Later("U");
+    }
     return open_;
   }
   void Close() override { open_ = false; }
@@ -32,11 +39,13 @@ class FakeSerialLine : public SerialLine {
   void WriteByte(uint8_t value) override {
     if (!open_) return;
     written.push_back(value);
+    if (awaitingAnswer_) {
+      awaitingAnswer_ = value != 0x55;
+      return;
+    }
     if (!echo) return;
     const bool wrong = static_cast<int>(written.size()) == corruptEcho;
-    const char back = static_cast<char>(wrong ? value ^ 0xFF : value);
-    QMetaObject::invokeMethod(
-        &context_, [this, back] { Receive(std::string(1, back)); }, Qt::QueuedConnection);
+    Later(std::string(1, static_cast<char>(wrong ? value ^ 0xFF : value)));
   }
   std::string ReadAll() override { return std::exchange(input_, std::string()); }
   std::string DevicePath() const override { return device_; }
@@ -53,7 +62,13 @@ class FakeSerialLine : public SerialLine {
   }
 
  private:
+  // Bytes that arrive through the event loop, once the caller has returned.
+  void Later(const std::string& bytes) {
+    QMetaObject::invokeMethod(&context_, [this, bytes] { Receive(bytes); }, Qt::QueuedConnection);
+  }
+
   bool open_ = false;
+  bool awaitingAnswer_ = false;
   std::string device_, input_;
   QObject context_;
 };

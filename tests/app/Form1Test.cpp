@@ -265,6 +265,27 @@ TEST_F(WindowTest, PortMenuChoosesReopensOrRefuses) {
   }
 }
 
+// Opening the port may reset the board: a "ready" from before cannot be
+// vouched for, so the link waits for the new signal and answers it.
+TEST_F(WindowTest, ReopeningThePortWaitsForTheBoardsSignalAgain) {
+  ProbedForm& window = Loaded();
+  OpenFile(SourcePath("tests/app/data/demo.hex"));
+  line.Receive("U");
+  ASSERT_EQ(state.LinkState, 1);
+  line.resetOnOpen = true;
+  dialogs.inputAnswers = {"2"};
+  PortItem()->trigger();
+  EXPECT_EQ(state.LinkState, 0);
+  EXPECT_EQ(Label("label_status")->text(), "Waiting for signal from bootloader...");
+
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 1; }));
+  line.echo = true;
+  window.statuses.clear();
+  Button("Command2")->click();
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
+  EXPECT_EQ(window.statuses, CompletedTransferTexts(state.FrameLength));
+}
+
 TEST_F(WindowTest, ReceivedBytesAndLineFailureReachTheLink) {
   Loaded();
   line.Receive("xyU");

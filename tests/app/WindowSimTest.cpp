@@ -1,5 +1,7 @@
 // The window against the simulated bootloader over a real pseudo-terminal,
 // registered as port 2 in a temporary port map.
+#include <QAction>
+#include <QTest>
 #include <memory>
 
 #include "common/Process.h"
@@ -20,14 +22,14 @@ class SimWindowTest : public ::testing::Test {
   }
 
   // Starts the simulator and waits until it has registered its port.
-  void StartSim(const QStringList& faults) {
+  void StartSim(const QStringList& faults, bool once = true) {
     QStringList args{"--as-port",
                      "2",
-                     "--once",
                      "--config",
                      QString::fromStdString(SourcePath("samples/config.txt")),
                      "--expect",
                      QString::fromStdString(kSample)};
+    if (once) args << "--once";
     sim = std::make_unique<SimulatedBoard>(args + faults);
     const std::string registered = sim->ReadLine();
     ASSERT_EQ(registered.rfind("port COM2", 0), 0u) << registered << sim->Finish(0).err;
@@ -80,4 +82,26 @@ TEST_F(SimWindowTest, WrongEchoNamesTheByteAndWaitsAgain) {
                                       "Waiting for signal from bootloader..."}));
   EXPECT_EQ(window.statuses.size(), 9u);
   EXPECT_EQ(state.FrameIndex, 7);
+}
+
+// Options > Change Serial Port Number, the same number, OK: the simulator
+// sees its host go and come back and signals anew, as a board that the open
+// resets does; the window waits for that signal, answers it and downloads.
+TEST_F(SimWindowTest, AReopenedPortIsAnsweredAgainAndTheDownloadCompletes) {
+  StartSim({}, false);
+  form = std::make_unique<ProbedForm>(state, dialogs, settings, line);
+  ASSERT_TRUE(form->Load());
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 1; }));
+  dialogs.onInput = [] { QTest::qWait(300); };  // a user takes a moment to answer
+  dialogs.inputAnswers = {"2"};
+  form->findChild<QAction*>("menuport")->trigger();
+  EXPECT_EQ(state.LinkState, 0);
+
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 1; }));
+  dialogs.fileAnswers.push_back(kSample);
+  form->findChild<QPushButton*>("Command1")->click();
+  form->statuses.clear();
+  form->findChild<QPushButton*>("Command2")->click();
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
+  EXPECT_EQ(form->statuses, CompletedTransferTexts(state.FrameLength));
 }

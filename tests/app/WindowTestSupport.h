@@ -34,13 +34,17 @@ inline std::vector<std::string> CompletedTransferTexts(int n) {
   return texts;
 }
 
-// Runs a probe whenever a message box would be shown.
+// Runs a probe whenever a message box or an input box would be shown.
 class ProbingDialogs : public RecordingDialogs {
  public:
-  std::function<void()> onMessage;
+  std::function<void()> onMessage, onInput;
   void ShowMessage(const std::string& text) override {
     if (onMessage) onMessage();
     RecordingDialogs::ShowMessage(text);
+  }
+  std::string InputBox(const std::string& prompt, const std::string& initialText) override {
+    if (onInput) onInput();
+    return RecordingDialogs::InputBox(prompt, initialText);
   }
 };
 

@@ -39,6 +39,9 @@ check_layout() {
   done
   [ -f "$usr/lib/quorvel-zentrel/config.txt" ] || fail "config.txt is not beside the programs"
   [ -f "$usr/share/icons/hicolor/scalable/apps/quorvel-zentrel.svg" ] || fail "the icon is not installed"
+  for firmware in bootloader-p18f452.hex bootloader-p18f452.cod bootloader-p18f4620.hex; do
+    [ -f "$usr/share/quorvel-zentrel/firmware/$firmware" ] || fail "$firmware is not installed"
+  done
 }
 
 check_cli() {

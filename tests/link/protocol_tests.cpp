@@ -165,16 +165,28 @@ TEST_F(Transfer, BytesOutsideATransferChangeNothing) {
   EXPECT_EQ(state.FrameIndex, 1);
 }
 
-TEST_F(Transfer, NestedRunThatEndsTheTransferStopsTheOuterRun) {
-  Reach(3);
-  host.onPump.push_back([this] { Receive("\x11"); });  // noise while echo 3 is handled
-  Receive(Echo(3) + Echo(4));
+// One byte is in flight: a second one that arrives while the first is being
+// handled is no echo, whatever its value, and nothing is sent after it.
+TEST_F(Transfer, ASecondByteWhileAnEchoIsHandledFailsTheSlotInFlight) {
+  struct Row {
+    const char* what;
+    std::string nested;
+  };
+  for (const Row& row : {Row{"noise", "\x11"}, Row{"the same echo again", Echo(3)},
+                         Row{"the next slot's echo", Echo(4)}, Row{"two bytes", Echo(3) + Echo(4)}}) {
+    SCOPED_TRACE(row.what);
+    state = ExampleState();
+    SetUp();
+    Reach(3);
+    host.onPump.push_back([this, &row] { Receive(row.nested); });
+    Receive(Echo(3) + Echo(4));
 
-  EXPECT_EQ(host.log, Log({Progress(3), "pump", Progress(3), "pump", Error(3), "pump", "pause 2000",
-                           kWaiting}));
-  EXPECT_TRUE(host.written.empty());
-  EXPECT_EQ(state.LinkState, 0);
-  EXPECT_EQ(state.FrameIndex, 3);
+    EXPECT_EQ(host.log, Log({Progress(3), "pump", Error(3), "pump", "pause 2000", kWaiting}));
+    EXPECT_TRUE(host.written.empty());
+    EXPECT_EQ(state.LinkState, 0);
+    EXPECT_EQ(state.FrameIndex, 3);
+    EXPECT_FALSE(state.EchoInHand);
+  }
 }
 
 TEST_F(Transfer, NestedPressThatEmptiesTheFrameStopsTheOuterRun) {
@@ -190,13 +202,18 @@ TEST_F(Transfer, NestedPressThatEmptiesTheFrameStopsTheOuterRun) {
   EXPECT_EQ(state.DownloadFrame, std::vector<uint8_t>{0});
 }
 
-TEST_F(Transfer, NestedPressRebuildsAndTheOuterRunReadsTheNewFrame) {
+// The byte being handled arrived before the new slot 1 was sent: it cannot
+// be that slot's echo, so it is dropped and the new transfer waits for one.
+TEST_F(Transfer, NestedPressStartsAfreshAndTheByteInHandIsNoEchoOfIt) {
   Reach(3);
   host.onPump.push_back([this] { StartDownload(state, host, dialogs); });
-  Receive(Echo(1));  // checked against the new frame's slot 1
+  Receive(Echo(1));
 
-  EXPECT_EQ(host.log, Log({Progress(3), "pump", Write(0x3F), Write(0x01)}));
-  EXPECT_EQ(state.FrameIndex, 2);
+  EXPECT_EQ(host.log, Log({Progress(3), "pump", Write(0x3F)}));
+  EXPECT_EQ(state.FrameIndex, 1);
+  EXPECT_TRUE(state.TransferInProgress);
+  Receive(Echo(1));
+  EXPECT_EQ(host.log.back(), Write(0x01));
 }
 
 TEST_F(Transfer, BytesDuringTheCompletionPumpAreNotEchoes) {
@@ -247,6 +264,23 @@ TEST(LinkLost, OutsideATransferTheBootloaderMustSignalAgain) {
   OnLinkLost(state, host);
   EXPECT_EQ(host.log, Log({kWaiting}));
   EXPECT_EQ(state.LinkState, 0);
+}
+
+TEST_F(Transfer, AReopenedPortWaitsForTheSignalUnlessATransferRuns) {
+  OnPortReopened(state, host);  // slot 1 in flight: nothing changes
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_EQ(state.LinkState, 1);
+  Receive(Echo(1));
+  EXPECT_EQ(state.FrameIndex, 2);
+
+  Receive(Echoes(2, 332));
+  Receive("U");
+  host.log.clear();
+  OnPortReopened(state, host);  // ready, no transfer
+  EXPECT_EQ(host.log, Log({kWaiting}));
+  EXPECT_EQ(state.LinkState, 0);
+  Receive("U");
+  EXPECT_EQ(host.log.back(), kReady);
 }
 
 TEST_F(Transfer, LostLineInsideAPumpStopsTheOuterRun) {

@@ -95,12 +95,29 @@ TEST_F(SerialLineTest, AcceptsEveryValidLineSetting) {
   }
 }
 
-TEST_F(SerialLineTest, ASecondOpenOfTheSameDeviceIsBusy) {
+// One owner per device, whatever name reaches it: the number, the real path,
+// another link to it.
+TEST_F(SerialLineTest, ASecondOpenOfTheSameDeviceIsBusyUnderAnyName) {
+  const std::string link = dirs.dir().file("board");
+  ASSERT_EQ(symlink(pty.devicePath().c_str(), link.c_str()), 0);
   std::string error;
-  ASSERT_TRUE(line.Open(3, kLine, error)) << error;
+  ASSERT_TRUE(line.OpenDevice(link, kLine, error)) << error;
+  std::string program = ReadFile("/proc/self/comm");
+  program.pop_back();  // its line end
+  const std::string holder = "busy, in use by " + program + " (pid " + std::to_string(getpid()) + ", this program)";
   QtSerialLine other(dirs.portMapDir());
   EXPECT_FALSE(other.Open(3, kLine, error));
-  EXPECT_NE(error.find("busy"), std::string::npos) << error;
+  EXPECT_NE(error.find(holder), std::string::npos) << error;
+  for (const std::string& name : {pty.devicePath(), link}) {
+    EXPECT_FALSE(other.OpenDevice(name, kLine, error)) << name;
+    EXPECT_EQ(error, name + ": " + holder);
+  }
+  // The refused opens left the owner's line as it was.
+  line.WriteByte(0x5A);
+  EXPECT_EQ(pty.Receive(1), "\x5A");
+
+  line.Close();
+  EXPECT_TRUE(other.Open(3, kLine, error)) << error;
 }
 
 TEST_F(SerialLineTest, PermissionDeniedHintsAtTheDialoutGroup) {

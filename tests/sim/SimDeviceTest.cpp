@@ -283,6 +283,11 @@ TEST(SimOptions, RejectsWhatItCannotUse) {
       {"--baud"},          {"--baud", "0"},        {"--stop-echo", "-1"},
       {"--as-port", "x"},  {"--bootloader", "7D00"}, {"--noise", "3x"},
       {"--frobnicate"},    {"--dump", ""},
+      // A chip needs its firmware; its line is its firmware's, its faults real.
+      {"--chip", "p18f452"}, {"--firmware", "x.hex"}, {"--run-after", "1"},
+      {"--chip", "p18f452", "--firmware", "x.hex", "--baud", "115200"},
+      {"--chip", "p18f452", "--firmware", "x.hex", "--corrupt-echo", "5"},
+      {"--chip", "p18f452", "--firmware", "x.hex", "--run-after", "0"},
   };
   for (const auto& args : bad) {
     SimOptions options;

@@ -2,6 +2,7 @@
 #include <QSerialPortInfo>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "CliCommon.h"
 #include "Commands.h"
@@ -54,11 +55,13 @@ int RunPorts(const QStringList& args) {
 
   const std::string mapDir = SettingsStore::PortMapDirectory();
   const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
+  std::vector<std::string> listed;
+  for (const QSerialPortInfo& info : known) listed.push_back(info.systemLocation().toStdString());
   std::set<std::string> numbered;
   PrintLine(stdout, "Port map: " + mapDir);
   for (int port = 1; port <= kHighestPort; ++port) {
     const std::string name = "COM" + std::to_string(port);
-    const std::string device = ResolvePortDevice(port, mapDir);
+    const std::string device = ResolvePortDevice(port, mapDir, listed);
     if (device.empty()) {
       PrintLine(stdout, name + "  none");
       continue;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -31,6 +32,9 @@ bool PseudoTerminal::Open(std::string& error) {
     return false;
   }
   devicePath_ = name;
+  // A pair never opened on the host's side reports no hang-up, as if a host
+  // held it; one open and close of that side makes "no host" show at once.
+  if (const int peer = OpenPeer(); peer >= 0) close(peer);
   return true;
 }
 
@@ -45,8 +49,28 @@ bool PseudoTerminal::HostPresent() const {
   return master_ >= 0 && poll(&entry, 1, 0) >= 0 && (entry.revents & POLLHUP) == 0;
 }
 
+int PseudoTerminal::OpenPeer() const {
+  return master_ < 0 ? -1 : ioctl(master_, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
 void PseudoTerminal::Flush() {
-  if (master_ >= 0) tcflush(master_, TCIOFLUSH);
+  if (master_ < 0) return;
+  tcflush(master_, TCIOFLUSH);
+  // What the host did not read waits on its side of the pair, where the
+  // next host would read it: a signal meant for the last one, say.
+  const int peer = OpenPeer();
+  if (peer < 0) return;
+  tcflush(peer, TCIFLUSH);
+  close(peer);
+}
+
+int PseudoTerminal::UnreadByHost() const {
+  const int peer = OpenPeer();
+  if (peer < 0) return -1;
+  int count = -1;
+  if (ioctl(peer, FIONREAD, &count) != 0) count = -1;
+  close(peer);
+  return count;
 }
 
 void PseudoTerminal::AwaitHostClose(std::chrono::milliseconds limit) {

@@ -23,6 +23,9 @@ class PseudoTerminal {
   bool HostPresent() const;
   // Drops what waits in either direction, so a new host starts clean.
   void Flush();
+  // Bytes written here that the host has not read yet; -1 where the host's
+  // side cannot be seen (a host that holds the device exclusively).
+  int UnreadByHost() const;
   // Before the device goes away: waits, at most limit, for the host to close
   // the line, since closing first would discard what the host has not read.
   void AwaitHostClose(std::chrono::milliseconds limit);
@@ -32,6 +35,9 @@ class PseudoTerminal {
   int Read(uint8_t* buffer, size_t size);
 
  private:
+  // A handle on the host's side of the pair, -1 if refused; close it soon.
+  int OpenPeer() const;
+
   int master_ = -1;
   std::string devicePath_;
 };

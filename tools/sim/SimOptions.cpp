@@ -15,6 +15,35 @@ bool ParseCount(const std::string& text, int minimum, int& value) {
   return ec == std::errc() && ptr == end && value >= minimum;
 }
 
+bool ParseSeconds(const std::string& text, double& value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && value > 0 && value <= 3600;
+}
+
+// The protocol model's line and faults mean nothing to a real chip, whose
+// firmware sets its own baud rate; and a chip needs its firmware.
+bool CheckModel(const std::vector<std::string>& args, const SimOptions& options,
+                std::string& error) {
+  if (options.chip.empty() != options.firmwarePath.empty()) {
+    error = "--chip and --firmware go together";
+    return false;
+  }
+  const char* const modelOnly[] = {"--corrupt-echo", "--stop-echo", "--restart-at", "--close-at",
+                                   "--noise", "--baud", "--signal-interval"};
+  for (const char* option : modelOnly) {
+    if (!options.chip.empty() && std::find(args.begin(), args.end(), option) != args.end()) {
+      error = std::string(option) + " belongs to the protocol model, not to --chip";
+      return false;
+    }
+  }
+  if (options.chip.empty() && options.runAfterSeconds > 0) {
+    error = "--run-after needs --chip";
+    return false;
+  }
+  return true;
+}
+
 bool ParseBootloader(const std::string& text, int& value) {
   std::string upper = text;
   std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -49,6 +78,9 @@ std::map<std::string, Setter> ValueOptions(SimOptions& o) {
       {"--noise", count(o.noise, 0)},
       {"--baud", count(o.baud, 1)},
       {"--signal-interval", count(o.signalIntervalMs, 0)},
+      {"--chip", text(o.chip)},
+      {"--firmware", text(o.firmwarePath)},
+      {"--run-after", [&o](const std::string& v) { return ParseSeconds(v, o.runAfterSeconds); }},
   };
 }
 }  // namespace
@@ -78,15 +110,16 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
       return false;
     }
   }
-  return true;
+  return CheckModel(args, options, error);
 }
 
 std::string SimHelpText() {
   return R"(Usage: zentrel-sim [options]
 
 A simulated PIC18 serial bootloader on a pseudo-terminal. It prints
-"device /dev/pts/N" as its first line, then signals with 0x55 (again every
---signal-interval ms while a host is connected and has not answered), takes
+"device /dev/pts/N" as its first line, then signals with 0x55 once a host
+has opened the device and read all that came before (again, see
+--signal-interval, when the host has read it and not answered), takes
 the answer 0x55 and the download frame (4-byte header, block data, the eight
 relocated bytes), echoing every byte. Program memory is modelled as flash:
 erased to 0xFF, each erase block erased before its first write of a
@@ -94,8 +127,23 @@ transfer, written a write block at a time. After each transfer it prints a
 line with the byte count and the time taken, then signals again for the next
 transfer (a bootloader that has finished programming restarts itself).
 
+Model:
+  (default)              a fast model of the bootloader's side of the link,
+                         with the faults below
+  --chip NAME            a real PIC18 (p18f452, PIC18F4520, ...) running
+                         --firmware in gpsim, instruction by instruction; its
+                         UART (TX RC6, RX RC7) is the line, at the baud rate
+                         its firmware sets. It starts from reset when a host
+                         opens the line, keeps to real time while one is
+                         there, and after a transfer runs the program on
+  --firmware FILE        the chip's firmware: Intel HEX or .cod, such as
+                         bootloader-p18f452.hex beside the programs
+  --run-after S          with --chip: after a completed transfer, run the
+                         program S seconds of chip time and print
+                         "program output: TEXT" (other bytes as \xNN)
 Device:
-  --config PATH          config.txt of the device (flash size, bootloader)
+  --config PATH          config.txt of the device (flash size, bootloader;
+                         with --chip the write block of its flash)
   --bootloader HEX6      bootloader byte address, e.g. 007D00 (overrides --config)
                          without --config, program memory is 64 KiB
 Line:
@@ -105,11 +153,15 @@ Line:
                          that it replaced is put back
   --baud B               pace every byte sent as a line at B baud would
                          (10 bits a byte; an echo takes two byte times)
-  --signal-interval MS   repeat the unanswered signal every MS ms (default
-                         500); 0 signals once, as a chip after reset does
+  --signal-interval MS   repeat a signal that the host has read and left
+                         unanswered for MS ms (default 500), so that a repeat
+                         never crosses an answer; one still unread, or a host
+                         that holds the device exclusively, gets no repeat;
+                         0 signals once, as a chip after reset does
 Checks:
   --dump PATH            after each transfer write the programmed memory to
-                         PATH as Intel HEX (jump words at 0..7, as on the chip)
+                         PATH as Intel HEX (jump words at 0..7, as on the chip;
+                         with --chip all of program memory, bootloader too)
                          and the eight relocated bytes to PATH.relocated, at
                          addresses 0..7
   --expect FILE.hex      check each transfer against FILE.hex as the host

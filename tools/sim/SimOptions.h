@@ -17,6 +17,9 @@ struct SimOptions {
   int noise = 0;
   int baud = 0;  // 0: no pacing
   int signalIntervalMs = 500;  // 0: signal once, as a real chip after reset
+  std::string chip;            // --chip: a real PIC18 in gpsim instead of the model
+  std::string firmwarePath;
+  double runAfterSeconds = 0;  // 0: the program's output is not watched
   bool help = false;
   bool version = false;
 };

@@ -1,6 +1,7 @@
 #include "SimReport.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "HexCodec.h"
@@ -105,6 +106,39 @@ TransferCheck VerifyTransfer(const Expectation& expectation, const FlashModel& m
   const int32_t target = 2 * JumpWordAddress(expectation.bootloaderAddress);
   return {true, "verified: " + std::to_string(area) + " bytes programmed, jump to " +
                     HexNumber(target, 6) + ", first eight bytes relocated"};
+}
+
+std::string CompletionLine(int bytes, double seconds) {
+  char line[128];
+  std::snprintf(line, sizeof line, "transfer complete: %d bytes in %.3f s (%.0f bytes/s)", bytes,
+                seconds, seconds > 0 ? bytes / seconds : 0.0);
+  return line;
+}
+
+std::string IncompleteLine(const TransferRecord& transfer) {
+  return "transfer incomplete: the host closed the line after " +
+         std::to_string(transfer.received) + " of " + std::to_string(transfer.FrameLength()) +
+         " frame bytes";
+}
+
+bool ReportTransfer(const Expectation* expectation, const FlashModel& memory,
+                    const TransferRecord& transfer, const std::string& dumpPath,
+                    std::vector<std::string>& lines) {
+  bool ok = true;
+  if (expectation) {
+    const TransferCheck check = VerifyTransfer(*expectation, memory, transfer);
+    lines.push_back(check.text);
+    ok = check.ok;
+  } else {
+    for (const std::string& fault : transfer.faults) lines.push_back("FAULT: " + fault);
+    ok = transfer.faults.empty();
+  }
+  std::string error;
+  if (!dumpPath.empty() && !WriteDump(dumpPath, memory, transfer.relocated, error)) {
+    lines.push_back("dump failed: " + error);
+    ok = false;
+  }
+  return ok;
 }
 
 std::string IntelHexText(const std::vector<HexSegment>& segments) {

@@ -29,6 +29,18 @@ struct TransferCheck {
 TransferCheck VerifyTransfer(const Expectation& expectation, const FlashModel& memory,
                        const TransferRecord& transfer);
 
+// "transfer complete: N bytes in T s (R bytes/s)"
+std::string CompletionLine(int bytes, double seconds);
+// The host closed the line in the middle of a transfer.
+std::string IncompleteLine(const TransferRecord& transfer);
+
+// Checks a finished transfer against the expectation (when there is one) and
+// dumps the memory (when dumpPath is set); the lines to print, and whether
+// it passed.
+bool ReportTransfer(const Expectation* expectation, const FlashModel& memory,
+                    const TransferRecord& transfer, const std::string& dumpPath,
+                    std::vector<std::string>& lines);
+
 struct HexSegment {
   int64_t address = 0;
   std::vector<uint8_t> bytes;

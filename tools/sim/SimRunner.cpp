@@ -37,8 +37,38 @@ void SimRunner::WatchHost() {
   hostPresent_ = line_.HostPresent();
 }
 
+// A signal goes out once the host has read all that came before it, so it
+// never shares a read with the last echo of a transfer (which drops it).
 void SimRunner::SignalIfDue() {
+  if (!device_.Signalling()) signalOut_ = false;
   if (!hostPresent_ || !device_.Signalling() || Clock::now() < nextSignal_) return;
+  const int unread = line_.UnreadByHost();
+  if (signalOut_ ? RepeatDue(unread) : unread <= 0) {
+    SendSignal();
+  } else if (!signalOut_) {
+    nextSignal_ = Clock::now() + std::chrono::milliseconds(kRecheckMs);
+  }
+}
+
+// A signal is repeated only once the host has taken it off the line and left
+// it unanswered for a whole interval: an answer to it is then not on its way,
+// so the repeat cannot cross one. One still unread needs no repeat, and where
+// the host's side cannot be seen there is none.
+bool SimRunner::RepeatDue(int unread) {
+  const auto interval = std::chrono::milliseconds(options_.signalIntervalMs);
+  if (unread != 0 || options_.signalIntervalMs == 0) {
+    signalRead_ = false;
+    nextSignal_ = unread > 0 && options_.signalIntervalMs > 0 ? Clock::now() + interval
+                                                              : Clock::time_point::max();
+    return false;
+  }
+  if (signalRead_) return true;
+  signalRead_ = true;
+  nextSignal_ = Clock::now() + interval;
+  return false;
+}
+
+void SimRunner::SendSignal() {
   if (!noiseSent_) {
     std::uniform_int_distribution<int> byte(0, 0xFE);
     for (int i = 0; i < options_.noise; ++i) {
@@ -50,13 +80,14 @@ void SimRunner::SignalIfDue() {
   }
   pacer_.WaitToDeliver(Clock::now());
   line_.WriteByte(0x55);
+  signalOut_ = true;
+  signalRead_ = false;
   nextSignal_ = options_.signalIntervalMs > 0
                     ? Clock::now() + std::chrono::milliseconds(options_.signalIntervalMs)
                     : Clock::time_point::max();
 }
 
 int SimRunner::PollTimeoutMs() const {
-  constexpr int kHostCheckMs = 20;
   if (!hostPresent_) return kHostCheckMs;
   if (!device_.Signalling() || nextSignal_ == Clock::time_point::max()) return -1;
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextSignal_ - Clock::now());
@@ -101,25 +132,10 @@ SimRunner::Outcome SimRunner::React(const Reaction& reaction, Clock::time_point 
 SimRunner::Outcome SimRunner::Complete() {
   const TransferRecord& transfer = device_.Transfer();
   const double seconds = std::chrono::duration<double>(Clock::now() - transferStart_).count();
-  char line[128];
-  std::snprintf(line, sizeof line, "transfer complete: %d bytes in %.3f s (%.0f bytes/s)",
-                transfer.received, seconds, seconds > 0 ? transfer.received / seconds : 0.0);
-  Say(line);
-  bool ok = true;
-  if (expectation_) {
-    const TransferCheck verdict = VerifyTransfer(*expectation_, device_.Memory(), transfer);
-    Say(verdict.text);
-    ok = verdict.ok;
-  } else {
-    for (const std::string& fault : transfer.faults) Say("FAULT: " + fault);
-    ok = transfer.faults.empty();
-  }
-  std::string error;
-  if (!options_.dumpPath.empty() &&
-      !WriteDump(options_.dumpPath, device_.Memory(), transfer.relocated, error)) {
-    Say("dump failed: " + error);
-    ok = false;
-  }
+  Say(CompletionLine(transfer.received, seconds));
+  std::vector<std::string> lines;
+  const bool ok = ReportTransfer(expectation_, device_.Memory(), transfer, options_.dumpPath, lines);
+  for (const std::string& text : lines) Say(text);
   if (!ok) ++failures_;
   if (options_.once) {
     line_.AwaitHostClose(std::chrono::seconds(2));
@@ -133,13 +149,12 @@ SimRunner::Outcome SimRunner::HostGone() {
   hostPresent_ = false;
   if (device_.TransferStarted()) {
     const TransferRecord& transfer = device_.Transfer();
-    Say("transfer incomplete: the host closed the line after " +
-        std::to_string(transfer.received) + " of " + std::to_string(transfer.FrameLength()) +
-        " frame bytes");
+    Say(IncompleteLine(transfer));
   }
   device_.Reset();
   line_.Flush();
   if (options_.once) return 3;
+  signalOut_ = false;
   nextSignal_ = Clock::now();
   return std::nullopt;
 }

@@ -24,9 +24,13 @@ class SimRunner {
 
  private:
   using Outcome = std::optional<int>;  // an exit status ends the run
+  static constexpr int kHostCheckMs = 20;
+  static constexpr int kRecheckMs = 2;  // while the host reads what came before a signal
 
   void WatchHost();
   void SignalIfDue();
+  bool RepeatDue(int unread);
+  void SendSignal();
   int PollTimeoutMs() const;
   Outcome ServeInput();
   Outcome React(const Reaction& reaction, Clock::time_point arrival);
@@ -43,6 +47,8 @@ class SimRunner {
   std::mt19937 random_;
   bool hostPresent_ = false;
   bool noiseSent_ = false;
+  bool signalOut_ = false;  // sent and not yet answered
+  bool signalRead_ = false;  // ... and seen taken off the line by the host
   Clock::time_point nextSignal_;
   Clock::time_point transferStart_;
   int failures_ = 0;

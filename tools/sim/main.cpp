@@ -4,9 +4,14 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <ext/stdio_filebuf.h>
+#include <fcntl.h>
+
 #include <iostream>
 
 #include "DeviceDescription.h"
+#include "ChipModel.h"
+#include "ChipRunner.h"
 #include "SymbolicLink.h"
 #include "SimOptions.h"
 #include "SimReport.h"
@@ -60,13 +65,27 @@ int StopSignalFd() {
 }
 
 bool MakeLinks(const SimOptions& options, const std::string& device, SymbolicLink& link,
-               SymbolicLink& port, std::string& error) {
+               SymbolicLink& port, std::ostream& out, std::string& error) {
   if (!options.linkPath.empty() && !link.Create(options.linkPath, device, error)) return false;
   if (options.asPort == 0) return true;
   const std::string path = PortMapLinkPath(options.asPort, error);
   if (path.empty() || !port.Create(path, device, error)) return false;
-  std::cout << "port COM" << options.asPort << " -> " << device << std::endl;
+  out << "port COM" << options.asPort << " -> " << device << std::endl;
   return true;
+}
+// Quiets gpsim's standard output and loads the firmware into the chip.
+bool PrepareChip(const SimOptions& options, const DeviceDescription& device, ChipModel& chip,
+                 std::string& error) {
+  const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  dup2(quiet, STDOUT_FILENO);
+  close(quiet);
+  // The chip's write block comes from its config.txt (a device template).
+  if (options.configPath.empty()) {
+    std::cerr << "zentrel-sim: without --config the chip writes flash 8 bytes at a time, as gpsim "
+                 "does; give its device template if its write block is larger"
+              << std::endl;
+  }
+  return chip.Load(options.chip, options.firmwarePath, device.ProgramBlockSize, error);
 }
 }  // namespace
 
@@ -90,17 +109,29 @@ int main(int argc, char** argv) {
       (!options.expectPath.empty() && !PrepareExpectation(options, device, expectation, error))) {
     return Fail(error);
   }
+  // gpsim prints to standard output as it loads and halts: in chip mode it
+  // gets /dev/null there, and the simulator's own lines a copy of stdout.
+  ChipModel chip;
+  __gnu_cxx::stdio_filebuf<char> ownOutput(options.chip.empty() ? -1 : dup(STDOUT_FILENO),
+                                           std::ios::out);
+  std::ostream chipOut(&ownOutput);
+  std::ostream& out = options.chip.empty() ? std::cout : chipOut;
+  if (!options.chip.empty() && !PrepareChip(options, device, chip, error)) return Fail(error);
   const int stopFd = StopSignalFd();
   PseudoTerminal line;
   if (stopFd < 0 || !line.Open(error)) return Fail(error.empty() ? "cannot watch signals" : error);
-  std::cout << "device " << line.DevicePath() << std::endl;
+  out << "device " << line.DevicePath() << std::endl;
   SymbolicLink link, port;
-  if (!MakeLinks(options, line.DevicePath(), link, port, error)) return Fail(error);
+  if (!MakeLinks(options, line.DevicePath(), link, port, out, error)) return Fail(error);
   // Pacing a byte of 87 us needs wake-ups without the default 50 us slack.
-  if (options.baud > 0) prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-  SimRunner runner(options, device.FlashSize, options.expectPath.empty() ? nullptr : &expectation,
-                   line, std::cout);
-  const int status = runner.Run(stopFd);
+  if (options.baud > 0 || !options.chip.empty()) prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  const Expectation* expected = options.expectPath.empty() ? nullptr : &expectation;
+  int status = 0;
+  if (options.chip.empty()) {
+    status = SimRunner(options, device.FlashSize, expected, line, out).Run(stopFd);
+  } else {
+    status = ChipRunner(options, chip, expected, line, out).Run(stopFd);
+  }
   close(stopFd);
   return status;
 }

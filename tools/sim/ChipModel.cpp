@@ -1,0 +1,309 @@
+#include "ChipModel.h"
+
+#include <gpsim/16bit-processors.h>
+#include <gpsim/breakpoints.h>
+#include <gpsim/eeprom.h>
+#include <gpsim/gpsim_time.h>
+#include <gpsim/interface.h>
+#include <gpsim/pic-processor.h>
+#include <gpsim/processor.h>
+#include <gpsim/sim_context.h>
+#include <gpsim/stimuli.h>
+#include <gpsim/trigger.h>
+
+#include <algorithm>
+#include <cctype>
+#include <deque>
+#include <fstream>
+
+#include "UartBits.h"
+
+// libgpsim calls these into the program that embeds it.
+const char* gpsim_version() { return "0.31"; }
+void quit_gui() {}
+void exit_gpsim(int) {}
+
+namespace {
+// The firmware's default crystal.
+constexpr double kCrystalHz = 20e6;
+
+// Registers of the PIC18 UART, at the same addresses on every part here.
+constexpr unsigned kTXSTA = 0xFAC, kSPBRG = 0xFAF, kSPBRGH = 0xFB0, kBAUDCON = 0xFB8;
+constexpr unsigned kTXEN = 0x20;
+
+void StartGpsimOnce() {
+  static const bool started = [] {
+    initialize_gpsim_core();
+    initialization_is_complete();
+    return true;
+  }();
+  (void)started;
+}
+
+Cycle_Counter& Cycles() { return get_cycles(); }
+
+class HaltAtBreak : public TriggerObject {
+ public:
+  void callback() override { get_bp().halt(); }
+};
+
+// A line driver, the host's end of RX; also the idle pull-up on TX.
+class LineDriver : public stimulus {
+ public:
+  LineDriver(const char* name, double impedance) : stimulus(name, 5.0, impedance) {
+    bDriving = true;
+    bDrivingState = true;
+  }
+  void getThevenin(double& v, double& z, double& c) override {
+    v = bDrivingState ? 5.0 : 0.0;
+    z = Zth;
+    c = 0;
+  }
+  void Drive(bool high) {
+    bDrivingState = high;
+    if (snode) snode->update();
+  }
+};
+
+// Hears the TX pin and hands its levels to the decoder.
+class PinListener : public IOPIN {
+ public:
+  PinListener(UartDecoder& decoder, Processor* cpu) : IOPIN("zentrel_tx"), decoder_(decoder), cpu_(cpu) {}
+  void set_nodeVoltage(double v) override;
+
+ private:
+  UartDecoder& decoder_;
+  Processor* cpu_;
+};
+}  // namespace
+
+namespace {
+unsigned ReadRegister(Processor* cpu, unsigned address) {
+  Register* reg = cpu->registers[address];
+  return reg ? reg->get_value() : 0;
+}
+
+// Instruction cycles per bit at the rate that TXSTA, SPBRG and BAUDCON set.
+uint64_t BitCycles(Processor* cpu) {
+  const Register* baudcon = cpu->registers[kBAUDCON];
+  const bool hasBaudcon = baudcon && baudcon->name().rfind("baudc", 0) == 0;
+  const bool brg16 = hasBaudcon && (ReadRegister(cpu, kBAUDCON) & 0x08) != 0;
+  const bool brgh = (ReadRegister(cpu, kTXSTA) & 0x04) != 0;
+  uint64_t n = ReadRegister(cpu, kSPBRG) & 0xFF;
+  if (brg16) n |= (ReadRegister(cpu, kSPBRGH) & 0xFF) << 8;
+  // Crystal cycles a bit: 64, 16 or 4 (n + 1); four make an instruction cycle.
+  const uint64_t perStep = brg16 ? (brgh ? 4 : 16) : (brgh ? 16 : 64);
+  return std::max<uint64_t>(1, perStep * (n + 1) / 4);
+}
+
+void PinListener::set_nodeVoltage(double v) {
+  IOPIN::set_nodeVoltage(v);
+  decoder_.Level(Cycles().get(), v > 2.5, BitCycles(cpu_));
+}
+
+// Clocks queued bytes onto RX, one bit a break, each byte at the rate the
+// chip's registers set when its start bit goes out.
+class RxClock : public TriggerObject {
+ public:
+  RxClock(LineDriver& line, Processor* cpu) : line_(line), cpu_(cpu) {}
+  void Send(uint8_t value) {
+    const std::vector<bool> bits = UartFrameBits(value);
+    bits_.insert(bits_.end(), bits.begin(), bits.end());
+    if (next_ == kNever) Schedule(std::max(Cycles().get() + 1, lineFree_));
+  }
+  void callback() override {
+    line_.Drive(bits_.front());
+    bits_.pop_front();
+    lineFree_ = Cycles().get() + bitCycles_;
+    next_ = kNever;
+    if (!bits_.empty()) Schedule(lineFree_);
+  }
+  // When the last queued bit has gone out; kNever when nothing is queued.
+  uint64_t End() const { return next_ == kNever ? kNever : next_ + bits_.size() * bitCycles_; }
+  void Clear() {
+    bits_.clear();
+    if (next_ != kNever) Cycles().clear_break(this);
+    next_ = kNever;
+    lineFree_ = 0;
+    line_.Drive(true);
+  }
+
+ private:
+  void Schedule(uint64_t cycle) {
+    if (bits_.size() % 10 == 0) bitCycles_ = BitCycles(cpu_);
+    next_ = cycle;
+    Cycles().set_break(cycle, this);
+  }
+  LineDriver& line_;
+  Processor* cpu_;
+  std::deque<bool> bits_;
+  uint64_t next_ = kNever;
+  uint64_t lineFree_ = 0;
+  uint64_t bitCycles_ = 1;
+};
+}  // namespace
+
+struct ChipModel::Parts {
+  Processor* cpu = nullptr;
+  UartDecoder decoder;
+  std::vector<uint8_t> received;
+  HaltAtBreak halt;
+  std::unique_ptr<LineDriver> rxLine, txPullUp;
+  std::unique_ptr<PinListener> txListener;
+  std::unique_ptr<RxClock> rxClock;
+  Stimulus_Node* txNode = nullptr;
+  Stimulus_Node* rxNode = nullptr;
+};
+
+ChipModel::ChipModel() : parts_(std::make_unique<Parts>()) {}
+ChipModel::~ChipModel() = default;
+
+std::string GpsimChipName(const std::string& chip) {
+  std::string name;
+  for (char c : chip) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name.rfind("pic", 0) == 0) name = name.substr(3);
+  if (name.rfind("p", 0) != 0) name = "p" + name;
+  return name;
+}
+
+namespace {
+IOPIN* PinNamed(Processor* cpu, const std::string& name) {
+  for (int pin = 1; pin <= cpu->get_pin_count(); ++pin) {
+    IOPIN* io = cpu->get_pin(pin);
+    if (io && io->name() == name) return io;
+  }
+  return nullptr;
+}
+
+// gpsim gives every PIC18 table write 4 holding words (8 bytes); parts with
+// larger write blocks get theirs, or a whole write block would not land.
+class FlashGeometry : public EEPROM_EXTND {
+ public:
+  static bool SetWriteBlock(Processor* cpu, int bytes, std::string& error) {
+    auto* core = dynamic_cast<_16bit_processor*>(cpu);
+    if (!core || bytes % 2 != 0 || bytes < 2) {
+      error = "cannot give " + cpu->name() + " a write block of " + std::to_string(bytes) + " bytes";
+      return false;
+    }
+    EEPROM_EXTND& table = core->tbl;
+    table.initialize(table.get_rom_size(), table.*(&FlashGeometry::erase_block_size), bytes / 2,
+                     table.*(&FlashGeometry::config_word_base), table.*(&FlashGeometry::has_eeadrh));
+    return true;
+  }
+};
+
+Stimulus_Node* Connect(const char* name, IOPIN* pin, std::initializer_list<stimulus*> others) {
+  auto* node = new Stimulus_Node(name);  // gpsim's symbol table owns it
+  node->attach_stimulus(pin);
+  for (stimulus* other : others) node->attach_stimulus(other);
+  node->update();
+  return node;
+}
+}  // namespace
+
+bool ChipModel::Load(const std::string& chip, const std::string& firmware, int writeBlock,
+                     std::string& error) {
+  std::ifstream file(firmware);
+  if (!file) {
+    error = "cannot read the firmware " + firmware;
+    return false;
+  }
+  // gpsim takes any file and runs an empty chip: see that it is one of its two.
+  const bool cod = firmware.size() > 4 && firmware.compare(firmware.size() - 4, 4, ".cod") == 0;
+  if (!cod && file.peek() != ':') {
+    error = firmware + " is neither Intel HEX nor a .cod file";
+    return false;
+  }
+  StartGpsimOnce();
+  const std::string type = GpsimChipName(chip);
+  Processor* cpu = nullptr;
+  CSimulationContext::GetContext()->LoadProgram(firmware.c_str(), type.c_str(), &cpu);
+  if (!cpu || cpu->name() != type) {
+    error = "gpsim could not load " + firmware + " into a " + type +
+            " (is it a PIC18 part that gpsim simulates?)";
+    return false;
+  }
+  IOPIN* tx = PinNamed(cpu, "portc6");
+  IOPIN* rx = PinNamed(cpu, "portc7");
+  if (!tx || !rx) {
+    error = type + " has no UART pins RC6 and RC7";
+    return false;
+  }
+  if (writeBlock > 0 && !FlashGeometry::SetWriteBlock(cpu, writeBlock, error)) return false;
+  Parts& p = *parts_;
+  p.cpu = cpu;
+  cpu->set_frequency(kCrystalHz);
+  p.rxLine = std::make_unique<LineDriver>("zentrel_rx", 50);
+  p.txPullUp = std::make_unique<LineDriver>("zentrel_idle", 10e3);
+  p.txListener = std::make_unique<PinListener>(p.decoder, cpu);
+  p.rxClock = std::make_unique<RxClock>(*p.rxLine, cpu);
+  p.txNode = Connect("zentrel_tx_line", tx, {p.txListener.get(), p.txPullUp.get()});
+  p.rxNode = Connect("zentrel_rx_line", rx, {p.rxLine.get()});
+  return true;
+}
+
+void ChipModel::Reset() {
+  parts_->rxClock->Clear();
+  // gpsim's transmitter often never finishes a byte once TXEN has been
+  // cleared and set again, and a reset clears it; so an enabled transmitter
+  // survives the reset as it was set. With SPEN clear, RC6 is still a port
+  // pin, as after a real reset.
+  Processor* cpu = parts_->cpu;
+  const unsigned transmitter = ReadRegister(cpu, kTXSTA);
+  cpu->reset(POR_RESET);
+  if (transmitter & kTXEN) cpu->registers[kTXSTA]->put(transmitter);
+}
+
+uint64_t ChipModel::Cycle() const { return Cycles().get(); }
+
+double ChipModel::CyclesPerSecond() const { return kCrystalHz / 4; }
+
+void ChipModel::RunTo(uint64_t cycle) {
+  if (cycle > Cycles().get()) {
+    Cycles().set_break(cycle, &parts_->halt);
+    parts_->cpu->run(false);
+    // Only a break still pending is cleared: gpsim's clear_break of a spent
+    // one takes another object's.
+    if (Cycles().get() < cycle) Cycles().clear_break(&parts_->halt);
+  }
+  parts_->decoder.Collect(Cycles().get(), parts_->received);
+}
+
+void ChipModel::RunToAddress(uint64_t cycle, uint32_t address) {
+  // One instruction at a time: gpsim's execution breaks crash near the top
+  // of a 64 KiB part. A step inside a flash write's stall may not advance
+  // the cycle counter, so the steps are counted too; the rest runs as usual.
+  Processor* cpu = parts_->cpu;
+  for (uint64_t steps = cycle - std::min(cycle, Cycles().get());
+       steps > 0 && Cycles().get() < cycle && cpu->pma->get_PC() != address; --steps) {
+    cpu->step(1, false);
+  }
+  if (cpu->pma->get_PC() != address) RunTo(cycle);
+  parts_->decoder.Collect(Cycles().get(), parts_->received);
+}
+
+void ChipModel::Send(uint8_t value) { parts_->rxClock->Send(value); }
+
+std::vector<uint8_t> ChipModel::TakeReceived() {
+  std::vector<uint8_t> bytes;
+  bytes.swap(parts_->received);
+  return bytes;
+}
+
+uint64_t ChipModel::NextLineEvent() const {
+  return std::min(parts_->decoder.Due(), parts_->rxClock->End());
+}
+
+int64_t ChipModel::ProgramBytes() const { return parts_->cpu->program_memory_size() * 2; }
+
+std::vector<uint8_t> ChipModel::ProgramMemory() const {
+  Processor* cpu = parts_->cpu;
+  const auto size = static_cast<unsigned>(ProgramBytes());
+  std::vector<uint8_t> bytes(size);
+  for (unsigned address = 0; address < size; address += 2) {
+    const unsigned word = cpu->pma->get_opcode(address);
+    bytes[address] = static_cast<uint8_t>(word & 0xFF);
+    bytes[address + 1] = static_cast<uint8_t>(word >> 8);
+  }
+  return bytes;
+}
