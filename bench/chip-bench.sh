@@ -36,7 +36,7 @@ download() {
   wait "$sim_pid" || { cat "$work/sim.out" >&2; exit 1; }
   sim_pid=""
   frame_bytes=$(sed -n 's/^transfer complete: \([0-9]*\) bytes.*/\1/p' "$work/sim.out")
-  sed -n 's/^[0-9]* bytes in \([0-9.]*\) s (.*/\1/p' "$work/cli.out"
+  sed -n 's/^.*: Download completed!  [0-9]*\/[0-9]* bytes  \([0-9.]*\) s$/\1/p' "$work/cli.out"
 }
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }

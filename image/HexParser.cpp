@@ -10,6 +10,7 @@ namespace {
 struct ParseEnd {
   Verdict verdict = Verdict::EndOfFile;
   int64_t lineNumber = 0;
+  bool endRecord = false;  // a type 01 record ended it, not the end of the text
 };
 
 LoadTarget TargetOf(AppState& state) {
@@ -31,6 +32,7 @@ ParseEnd RunParse(AppState& state, ByteSource& source, size_t bufferSize) {
   while (reader.Next(line)) {
     ++end.lineNumber;
     end.verdict = ProcessLine(line, target);
+    end.endRecord = end.verdict == Verdict::EndOfFile;
     if (end.verdict != Verdict::Next) return end;
   }
   end.verdict = Verdict::EndOfFile;
@@ -45,7 +47,7 @@ bool Report(const ParseEnd& end, Dialogs& dialogs) {
 }
 }  // namespace
 
-bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs) {
+bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs, bool* endRecord) {
   ParseEnd end;
   std::string failure;
   {
@@ -58,6 +60,7 @@ bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs) {
     dialogs.ShowMessage("Cannot read the program file " + path + ": " + failure);
     return false;
   }
+  if (endRecord != nullptr) *endRecord = end.endRecord;
   return Report(end, dialogs);
 }
 

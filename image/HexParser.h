@@ -12,7 +12,10 @@
 // without fault. On a fault, or when the file cannot be read, shows one
 // message naming the line (or the file and the reason) and returns false.
 // The caller has prepared FlashImage (FlashSize bytes) and ProgramBytes.
-bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs);
+// endRecord, when given, tells whether a type 01 record ended the file: a
+// file without one may have been cut short.
+bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs,
+                  bool* endRecord = nullptr);
 
 // Lines up to this length are handled whole; longer ones are folded as they
 // stream past, so memory stays fixed whatever the input.

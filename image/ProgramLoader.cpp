@@ -29,13 +29,13 @@ LoadOutcome Refuse(AppState& state, Dialogs& dialogs, Controls& controls) {
 }
 
 LoadOutcome LoadInto(AppState& state, const std::string& fileName, Dialogs& dialogs,
-                     Controls& controls) {
+                     Controls& controls, bool* endRecord) {
   if (state.Device.FlashSize < 1 || state.Device.FlashSize > kMaxFlashSize) {
     return Refuse(state, dialogs, controls);
   }
   BlankImage(state);
   controls.SetHexLabel("");
-  if (ParseHexFile(state, state.LastPath + fileName, dialogs)) {
+  if (ParseHexFile(state, state.LastPath + fileName, dialogs, endRecord)) {
     controls.SetHexLabel(fileName);
     dialogs.ShowMessage(SuccessText(state.ProgramBytes));
     return LoadOutcome::Loaded;
@@ -60,9 +60,9 @@ std::string KilobyteText(int32_t programBytes) {
 }
 
 LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
-                            Controls& controls) {
+                            Controls& controls, bool* endRecord) {
   controls.DisableControls();
-  const LoadOutcome outcome = LoadInto(state, fileName, dialogs, controls);
+  const LoadOutcome outcome = LoadInto(state, fileName, dialogs, controls, endRecord);
   controls.EnableControls();
   return outcome;
 }

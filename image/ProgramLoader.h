@@ -24,9 +24,10 @@ void OpenProgramFile(AppState& state, Dialogs& dialogs, SettingsAccess& settings
 void OpenProgramPath(AppState& state, const std::string& path, Dialogs& dialogs,
                      SettingsAccess& settings, Controls& controls);
 
-// Loads LastPath + fileName into a fresh image and reports the outcome.
+// Loads LastPath + fileName into a fresh image and reports the outcome;
+// endRecord as for ParseHexFile.
 LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
-                            Controls& controls);
+                            Controls& controls, bool* endRecord = nullptr);
 
 // A path cut after its last '/': the folder (ending in '/', or "") and the name.
 struct FolderAndName {

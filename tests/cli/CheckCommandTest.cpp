@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <filesystem>
@@ -7,6 +9,7 @@
 
 #include "common/Process.h"
 #include "common/TestSupport.h"
+#include "ZentrelVersion.h"
 
 namespace {
 
@@ -140,6 +143,60 @@ TEST(CheckCommand, FindsConfigBesideTheRealProgramAndFilesInTheWorkingFolder) {
   run = RunProgram(Q(f.dir.file("linked-cli")), {"check", "prog.hex"}, Q(f.dir.path()));
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find(own), std::string::npos) << run.err;
+}
+
+TEST(CheckCommand, FileWithoutEndRecordWarnsAndFailsWhenStrict) {
+  const std::string cut = ":0400100001020304E2\n";  // the end record is missing
+  struct Row {
+    std::string hex;
+    QStringList extra;
+    int exitCode;
+    bool warned;
+  };
+  const Row rows[] = {{cut, {}, 0, true}, {cut, {"--strict"}, 1, true}, {kGoodHex, {"--strict"}, 0, false},
+                      {cut, {"-q"}, 0, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.extra.join(' ').toStdString() + (row.warned ? " without end record" : ""));
+    Fixture f(kConfig, row.hex);
+    ProcessResult run = RunCli(f.Check(row.extra));
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+    EXPECT_EQ(run.err.find("no end-of-file record") != std::string::npos, row.warned) << run.err;
+    EXPECT_EQ(run.out.empty(), row.extra.contains("-q")) << run.out;
+  }
+}
+
+TEST(CheckCommand, JsonResultParsesForSuccessAndFault) {
+  struct Row {
+    const char* hex;
+    const char* outcome;
+    int exitCode;
+  };
+  for (const Row& row : {Row{kGoodHex, "loaded", 0}, Row{kBadChecksum, "faulty", 1}}) {
+    SCOPED_TRACE(row.outcome);
+    Fixture f(kConfig, row.hex);
+    ProcessResult run = RunCli(f.Check({"--json"}));
+    EXPECT_EQ(run.exitCode, row.exitCode);
+    QJsonParseError error;
+    const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(run.out), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out;
+    EXPECT_EQ(result["outcome"].toString().toStdString(), row.outcome);
+    EXPECT_EQ(result["exitStatus"].toInt(), row.exitCode);
+    EXPECT_EQ(result["programBytes"].toInt(), row.exitCode == 0 ? 20 : 0);
+    EXPECT_FALSE(result["message"].toString().isEmpty());
+  }
+}
+
+TEST(CheckCommand, VersionOnEveryCommandAndProgram) {
+  const QStringList cases[] = {{"--version"}, {"check", "--version"}, {"frame", "--version"},
+                               {"download", "--version"}, {"ports", "--version"}};
+  for (const QStringList& args : cases) {
+    ProcessResult run = RunCli(args);
+    EXPECT_EQ(run.exitCode, 0) << args.join(' ').toStdString();
+    EXPECT_EQ(run.out, "zentrel-cli " + std::string(kZentrelVersion) + "\n");
+  }
+  ProcessResult sim = RunBuilt("zentrel-sim", {"--version"});
+  EXPECT_EQ(sim.exitCode, 0);
+  EXPECT_EQ(sim.out, "zentrel-sim " + std::string(kZentrelVersion) + "\n");
 }
 
 }  // namespace

@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QThread>
+#include <algorithm>
 #include <csignal>
+#include <cstdint>
+#include <sstream>
 #include <memory>
 #include <random>
 #include <vector>
@@ -91,11 +97,11 @@ TEST_F(CliDownload, WrongEchoNamesTheFailingByte) {
     SCOPED_TRACE(k);
     auto [cli, sim] = Download(file, {"--corrupt-echo", QString::number(k)});
     EXPECT_EQ(cli.exitCode, 1);
-    EXPECT_NE(cli.err.find("ERROR downloading byte " + std::to_string(k) + "/1036"), std::string::npos) << cli.err;
+    EXPECT_NE(cli.out.find("ERROR downloading byte " + std::to_string(k) + "/1036"), std::string::npos) << cli.out;
   }
   // The simulator inverts the echo; the data bytes are 0x42.
   auto [cli, sim] = Download(file, {"--corrupt-echo", "500"});
-  EXPECT_NE(cli.err.find("byte 500/1036: sent 0x42, echo 0xBD"), std::string::npos) << cli.err;
+  EXPECT_NE(cli.out.find("byte 500/1036: sent 0x42, echo 0xBD"), std::string::npos) << cli.out;
 }
 
 TEST_F(CliDownload, FaultsOnTheLineEndWithAClearMessage) {
@@ -113,7 +119,7 @@ TEST_F(CliDownload, FaultsOnTheLineEndWithAClearMessage) {
     SCOPED_TRACE(c.message);
     auto [cli, sim] = Download(file, c.simOptions, {"--echo-timeout", "300"});
     EXPECT_EQ(cli.exitCode, 1);
-    EXPECT_NE(cli.err.find(c.message), std::string::npos) << cli.err;
+    EXPECT_NE(cli.out.find(c.message), std::string::npos) << cli.out;
   }
 }
 
@@ -130,7 +136,7 @@ TEST_F(CliDownload, NoSignalTimesOut) {
   ProcessResult cli = RunCli({"download", Q(file), "--config", config, "--device", Q(silent.devicePath()),
                               "--signal-timeout", "1", "--no-progress"});
   EXPECT_EQ(cli.exitCode, 1);
-  EXPECT_NE(cli.err.find("no signal from the bootloader"), std::string::npos) << cli.err;
+  EXPECT_NE(cli.out.find("no signal from the bootloader"), std::string::npos) << cli.out;
 }
 
 TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
@@ -147,9 +153,9 @@ TEST_F(CliDownload, LongestSignalTimeOutStillWaits) {
   while (!said.contains(" ready,") && cli.waitForReadyRead(10000)) said += cli.readAllStandardError();
   board.Send("\x55");
   ASSERT_TRUE(cli.waitForFinished(30000));
-  const std::string err = cli.readAllStandardError().toStdString();
+  const std::string out = cli.readAllStandardOutput().toStdString();
   EXPECT_EQ(cli.exitCode(), 1);
-  EXPECT_NE(err.find("no echo of byte 1/"), std::string::npos) << err;
+  EXPECT_NE(out.find("no echo of byte 1/"), std::string::npos) << out;
 }
 
 // One owner per board: a second download under another name of the same
@@ -249,6 +255,154 @@ TEST_F(CliDownload, SeveralBoardsAtOnceFailAlone) {
     ProcessResult sim = sims[static_cast<size_t>(board)]->Finish();
     EXPECT_EQ(sim.exitCode, 0) << sim.out;
   }
+}
+
+// The records of a --log file, one JSON object a line.
+std::vector<QJsonObject> LogRecords(const std::string& path) {
+  std::vector<QJsonObject> records;
+  std::istringstream lines(ReadFile(path));
+  for (std::string line; std::getline(lines, line);) {
+    QJsonParseError error;
+    records.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line), &error).object());
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+  }
+  return records;
+}
+
+TEST_F(CliDownload, LoopFlashesEveryBoardRoundAfterRoundUntilInterrupted) {
+  const std::string file = WriteImage("image.hex", std::string(2000, '\x3C'));
+  const std::string log = dir.file("flash.log");
+  std::vector<std::unique_ptr<SimulatedBoard>> sims;
+  QStringList args{"download", Q(file), "--config", config, "--loop", "--log", Q(log), "--no-progress"};
+  for (int board = 0; board < 3; ++board) {
+    QStringList options{"--config", config, "--expect", Q(file)};
+    if (board == 1) options << "--restart-at" << "300";  // one bad round, then good ones
+    sims.push_back(std::make_unique<SimulatedBoard>(options));
+    args << "--device" << Q(sims.back()->device());
+  }
+  QProcess cli;
+  cli.start(Q(BinPath("zentrel-cli")), args);
+  ASSERT_TRUE(cli.waitForStarted());
+  // Several rounds on every board; the wait is bounded only so that a hang fails.
+  // The fewest attempts any board has had so far.
+  auto fewestAttempts = [&] {
+    const std::string text = ReadFile(log);
+    size_t fewest = SIZE_MAX;
+    for (const auto& sim : sims) {
+      const std::string device = "\"device\":\"" + sim->device() + "\"";
+      size_t count = 0;
+      for (size_t at = text.find(device); at != std::string::npos; at = text.find(device, at + 1)) ++count;
+      fewest = std::min(fewest, count);
+    }
+    return fewest;
+  };
+  for (int wait = 0; wait < 600 && fewestAttempts() < 4; ++wait) QThread::msleep(100);
+  kill(static_cast<pid_t>(cli.processId()), SIGINT);
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const std::string out = cli.readAllStandardOutput().toStdString();
+  EXPECT_EQ(cli.exitCode(), 1) << out;
+
+  int passed = 0, failed = 0;
+  ProcessResult frame = RunCli({"frame", Q(file), "--config", config, "--out", Q(dir.file("frame.bin"))});
+  ASSERT_EQ(frame.exitCode, 0) << frame.err;
+  QProcess sha256sum;  // the reference: coreutils, not our hashing
+  sha256sum.start("sha256sum", {Q(dir.file("frame.bin"))});
+  ASSERT_TRUE(sha256sum.waitForFinished(10000));
+  const std::string frameSum = sha256sum.readAllStandardOutput().toStdString().substr(0, 64);
+  for (const QJsonObject& record : LogRecords(log)) {
+    const std::string result = record["result"].toString().toStdString();
+    passed += result == "passed";
+    failed += result == "failed";
+    EXPECT_EQ(record["frameSha256"].toString().toStdString(), frameSum);
+    EXPECT_EQ(record["frameLength"].toInt(), 2060);
+    if (result == "failed") {
+      EXPECT_EQ(record["device"].toString().toStdString(), sims[1]->device());
+      EXPECT_EQ(record["failingByte"].toInt(), 300);
+      EXPECT_EQ(record["echo"].toInt(), 0x55);  // the restarted bootloader's signal
+    }
+  }
+  EXPECT_EQ(failed, 1);
+  EXPECT_GE(passed, 9);
+  EXPECT_NE(out.find("Summary: " + std::to_string(passed + failed) + " attempts, " + std::to_string(passed) +
+                     " passed, 1 failed"), std::string::npos) << out;
+  // One result line an attempt, each board named.
+  size_t lines = 0;
+  for (size_t at = out.find(" round "); at != std::string::npos; at = out.find(" round ", at + 1)) ++lines;
+  EXPECT_EQ(lines, static_cast<size_t>(passed + failed)) << out;
+  for (const auto& sim : sims) EXPECT_NE(out.find(sim->device() + " round 3: Download completed!"), std::string::npos) << out;
+}
+
+TEST_F(CliDownload, RetriesStartOverAndTheLogHasEveryAttempt) {
+  const std::string file = WriteImage("image.hex", std::string(1000, '\x42'));
+  const std::string log = dir.file("flash.log");
+  auto [cli, sim] = Download(file, {"--restart-at", "300"}, {"--retries", "2", "--log", Q(log)});
+  EXPECT_EQ(cli.exitCode, 0) << cli.out << cli.err;
+  EXPECT_EQ(sim.exitCode, 0) << sim.out;
+  EXPECT_NE(cli.err.find("attempt 1 failed"), std::string::npos) << cli.err;
+  const std::vector<QJsonObject> records = LogRecords(log);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0]["result"].toString(), "failed");
+  EXPECT_EQ(records[0]["failingByte"].toInt(), 300);
+  EXPECT_EQ(records[1]["result"].toString(), "passed");
+  EXPECT_EQ(records[1]["round"].toInt(), 2);
+  EXPECT_EQ(records[1]["bytes"].toInt(), 1036);
+}
+
+TEST_F(CliDownload, JsonResultParsesForSuccessFaultyFileAndFailure) {
+  const std::string good = WriteImage("image.hex", std::string(1000, '\x42'));
+  dir.write("faulty.hex", ":0400100001020304E1\n:00000001FF\n");
+  struct Row {
+    std::string file;
+    QStringList simOptions;
+    const char* field;
+    const char* value;
+    int exitCode;
+  };
+  const Row rows[] = {{good, {}, "result", "passed", 0},
+                      {good, {"--corrupt-echo", "7"}, "result", "failed", 1},
+                      {dir.file("faulty.hex"), {}, "outcome", "faulty", 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.value);
+    // The faulty file never reaches a port.
+    const ProcessResult cli =
+        row.file == good ? Download(row.file, row.simOptions, {"--json"}).first
+                         : RunCli({"download", Q(row.file), "--config", config, "--device",
+                                                      "/nonexistent", "--json"});
+    EXPECT_EQ(cli.exitCode, row.exitCode) << cli.err;
+    QJsonParseError error;
+    const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(cli.out), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << cli.out;
+    EXPECT_EQ(result[row.field].toString().toStdString(), row.value) << cli.out;
+  }
+}
+
+TEST_F(CliDownload, RelativeDevicePathIsFromTheCurrentFolder) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  SimulatedBoard sim({"--once", "--config", config, "--link", Q(dir.file("h1"))});
+  QProcess cli;
+  cli.setWorkingDirectory(Q(dir.path()));
+  cli.start(Q(BinPath("zentrel-cli")), {"download", "image.hex", "--config", config, "--device", "h1", "--no-progress"});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const std::string out = cli.readAllStandardOutput().toStdString();
+  EXPECT_EQ(cli.exitCode(), 0) << out << cli.readAllStandardError().toStdString();
+  EXPECT_NE(out.find(dir.file("h1") + ": Download completed!"), std::string::npos) << out;
+}
+
+TEST_F(CliDownload, QuietPrintsOnlyFailuresAndVerboseTheLineTraffic) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  auto [quiet, sim1] = Download(file, {}, {"-q"});
+  EXPECT_EQ(quiet.exitCode, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+  auto [failed, sim2] = Download(file, {"--corrupt-echo", "5"}, {"-q"});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_NE(failed.out.find("ERROR downloading byte 5/332"), std::string::npos) << failed.out;
+  EXPECT_EQ(failed.err, "");
+  auto [verbose, sim3] = Download(file, {}, {"-v"});
+  EXPECT_EQ(verbose.exitCode, 0);
+  // The answer to the signal, then slot 1 (the header's 0x3F) and its echo.
+  EXPECT_NE(verbose.err.find(" < 0x55"), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find(" > 0x55"), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find(" > 0x3F"), std::string::npos) << verbose.err;
 }
 
 }  // namespace

@@ -345,7 +345,9 @@ TEST(LinkOutcome, EveryTransferEndsWithOneEvent) {
     EXPECT_EQ(outcome.slot, slot);
     EXPECT_EQ(outcome.length, 332);
     EXPECT_EQ(outcome.sent, state.DownloadFrame[static_cast<size_t>(slot)]);
-    if (row.kind == Kind::WrongEcho) EXPECT_EQ(outcome.received, 0x11);
+    if (row.kind == Kind::WrongEcho) {
+      EXPECT_EQ(outcome.received, 0x11);
+    }
   }
 }
 

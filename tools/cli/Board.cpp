@@ -5,9 +5,25 @@
 
 #include "DownloadFrame.h"
 
-Board::Board(const AppState& loaded, const std::string& mapDir) : state_(loaded), line_(mapDir) {
+namespace {
+
+std::string Hex(uint8_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value);
+  return text;
+}
+
+}  // namespace
+
+Board::Board(const AppState& loaded, const std::string& mapDir) : loaded_(loaded), state_(loaded), line_(mapDir) {
   line_.onReceive = [this] { Receive(); };
   line_.onFailure = [this](const std::string& why) { LineFailed(why); };
+}
+
+void Board::Start(const BoardPolicy& policy, const QElapsedTimer& clock, BoardEvents& events) {
+  policy_ = policy;
+  clock_ = &clock;
+  events_ = &events;
 }
 
 bool Board::Open(const BoardTarget& target, const std::string& settings) {
@@ -19,42 +35,62 @@ bool Board::Open(const BoardTarget& target, const std::string& settings) {
     Finish(kExitFailure, "cannot open the serial port: " + error);
     return false;
   }
-  PrintLine(stderr, "Serial port " + Where() + " ready, " + settings + ".");
+  events_->Note("Serial port " + Where() + " ready, " + settings + ".");
+  PulseReset();
+  WaitForSignal();
   return true;
 }
 
-void Board::PulseReset(const std::string& which) {
+void Board::PulseReset() {
   std::string error;
-  if (!line_.PulseResetLine(which, error)) PrintLine(stderr, "warning: " + error + "; reset the board by hand.");
+  if (!policy_.reset.empty() && !line_.PulseResetLine(policy_.reset, error)) {
+    events_->Note("warning: " + error + "; reset the board by hand.");
+  }
 }
 
-void Board::Start(const Timeouts& timeouts, const QElapsedTimer& clock) {
-  timeouts_ = timeouts;
-  clock_ = &clock;
-  deadline_ = clock.elapsed() + timeouts.signalMs;
-  dialogs_.hold = true;
+void Board::WaitForSignal() {
+  state_ = loaded_;
+  ended_.reset();
+  timedOut_.reset();
+  phase_ = Phase::WaitingForSignal;
+  attemptStart_ = clock_->elapsed();
+  deadline_ = policy_.loop ? std::numeric_limits<qint64>::max() : attemptStart_ + policy_.signalMs;
 }
 
 std::string Board::Where() const {
-  return name_ == line_.DevicePath() ? name_ : name_ + " (" + line_.DevicePath() + ")";
+  const std::string device = line_.DevicePath();
+  return device.empty() || name_ == device ? name_ : name_ + " (" + device + ")";
+}
+
+void Board::WriteByte(uint8_t value) {
+  if (policy_.verbose) events_->Note(name_ + " > " + Hex(value));
+  line_.WriteByte(value);
 }
 
 void Board::Receive() {
   if (phase_ == Phase::Done) return;
-  OnPortReceive(state_, *this, line_.ReadAll());
+  const std::string input = line_.ReadAll();
+  if (policy_.verbose) {
+    std::string bytes;
+    for (char byte : input) bytes += " " + Hex(static_cast<uint8_t>(byte));
+    events_->Note(name_ + " <" + bytes);
+  }
+  OnPortReceive(state_, *this, input);
   if (phase_ == Phase::WaitingForSignal && state_.LinkState == 1) BeginTransfer();
   if (phase_ != Phase::Transferring) return;
   if (ended_) {
     TakeOutcome("");
   } else if (state_.FrameIndex != lastIndex_) {
     lastIndex_ = state_.FrameIndex;
-    deadline_ = clock_->elapsed() + timeouts_.echoMs;
+    deadline_ = clock_->elapsed() + policy_.echoMs;
   }
 }
 
 void Board::BeginTransfer() {
-  PrintLine(stderr, std::string(kReadyText) + " " + Where());
-  transferStart_ = clock_->elapsed();
+  // Round after round it would only push the results up the screen.
+  if (!policy_.loop || rounds_ == 0) events_->Note(std::string(kReadyText) + " " + Where());
+  attemptStart_ = clock_->elapsed();
+  dialogs_.messages.clear();
   StartDownload(state_, *this, dialogs_);
   // A line that failed on the first byte has reported that already.
   if (phase_ == Phase::Done) return;
@@ -66,19 +102,20 @@ void Board::BeginTransfer() {
   }
   phase_ = Phase::Transferring;
   lastIndex_ = state_.FrameIndex;
-  deadline_ = transferStart_ + timeouts_.echoMs;
+  deadline_ = attemptStart_ + policy_.echoMs;
 }
 
 void Board::CheckDeadline(qint64 now) {
   if (phase_ == Phase::Done || now < deadline_) return;
   if (phase_ == Phase::WaitingForSignal) {
-    Finish(kExitFailure, "no signal from the bootloader within " + std::to_string(timeouts_.signalMs / 1000) +
+    Finish(kExitFailure, "no signal from the bootloader within " + std::to_string(policy_.signalMs / 1000) +
                              " s on " + Where() + ": reset the board, check the port and the baud rate");
-  } else {
-    Finish(kExitFailure, "no echo of byte " + std::to_string(state_.FrameIndex) + "/" +
-                             std::to_string(state_.FrameLength) + " within " +
-                             std::to_string(timeouts_.echoMs) + " ms on " + Where());
+    return;
   }
+  timedOut_ = FailingByte{state_.FrameIndex, state_.DownloadFrame[static_cast<size_t>(state_.FrameIndex)], {}};
+  Finish(kExitFailure, "no echo of byte " + std::to_string(state_.FrameIndex) + "/" +
+                           std::to_string(state_.FrameLength) + " within " + std::to_string(policy_.echoMs) +
+                           " ms on " + Where());
 }
 
 void Board::LineFailed(const std::string& why) {
@@ -101,33 +138,78 @@ void Board::TakeOutcome(const std::string& lineFailure) {
   }
   std::string text = ErrorText(outcome.slot, outcome.length);
   if (outcome.kind == TransferOutcome::Kind::WrongEcho) {
-    char detail[32];
-    std::snprintf(detail, sizeof detail, ": sent 0x%02X, echo 0x%02X", outcome.sent, outcome.received);
-    text += detail;
+    text += ": sent " + Hex(outcome.sent) + ", echo " + Hex(outcome.received);
   } else {
     text += ": " + lineFailure;
   }
   Finish(kExitFailure, text);
 }
 
-void Board::Finish(int exitCode, std::string outcome) {
+bool Board::TriesAgain(int exitCode) const {
+  if (!line_.IsOpen() || exitCode == kExitRefused) return false;
+  return policy_.loop || (exitCode != kExitSuccess && failures_ <= policy_.retries);
+}
+
+Attempt Board::MakeAttempt(int exitCode, std::string message) {
+  Attempt attempt;
+  attempt.name = name_;
+  attempt.device = line_.DevicePath();
+  attempt.round = ++rounds_;
+  attempt.exitCode = exitCode;
+  attempt.message = std::move(message);
+  attempt.done = exitCode == kExitSuccess ? state_.FrameLength : Echoed();
+  attempt.total = state_.FrameLength;
+  attempt.durationMs = clock_->elapsed() - attemptStart_;
+  if (ended_ && ended_->kind != TransferOutcome::Kind::Completed) {
+    attempt.failure = FailingByte{ended_->slot, ended_->sent, {}};
+    if (ended_->kind == TransferOutcome::Kind::WrongEcho) attempt.failure->echo = ended_->received;
+  }
+  if (timedOut_) attempt.failure = timedOut_;
+  return attempt;
+}
+
+void Board::Finish(int exitCode, std::string message) {
+  Attempt attempt = MakeAttempt(exitCode, std::move(message));
+  failures_ = exitCode == kExitSuccess ? 0 : failures_ + 1;
+  const bool again = TriesAgain(exitCode);
+  attempt.last = !again;
+  lastMessage_ = attempt.message;
   phase_ = Phase::Done;
-  exitCode_ = exitCode;
-  outcome_ = std::move(outcome);
-  finishedAt_ = clock_ != nullptr ? clock_->elapsed() : 0;
+  events_->Attempted(attempt);
+  if (!again) {
+    line_.Close();
+    return;
+  }
+  // After a success the next board signals on its own; after a failure the
+  // reset line, if any, restarts this one.
+  if (exitCode != kExitSuccess && failures_ <= policy_.retries) PulseReset();
+  WaitForSignal();
+}
+
+void Board::Interrupt() {
+  if (phase_ == Phase::Transferring) {
+    Attempt attempt = MakeAttempt(kExitFailure, "interrupted");
+    attempt.interrupted = true;
+    attempt.last = true;
+    events_->Attempted(attempt);
+  }
+  phase_ = Phase::Done;
   line_.Close();
 }
 
 ProgressLine Board::Progress(qint64 now) const {
-  const qint64 end = phase_ == Phase::Done ? finishedAt_ : now;
   ProgressLine line;
   line.name = name_;
   line.finished = phase_ == Phase::Done;
-  line.succeeded = line.finished && exitCode_ == kExitSuccess;
-  // FrameIndex is the byte in flight until the last echo has matched.
-  line.done = TransferBegun() ? std::max(0, state_.FrameIndex - (line.succeeded ? 0 : 1)) : 0;
+  line.done = Echoed();
   line.total = state_.FrameLength;
-  line.elapsedMs = TransferBegun() ? end - transferStart_ : 0;
-  line.note = line.finished ? outcome_ : (TransferBegun() ? "" : "waiting for the signal");
+  line.elapsedMs = phase_ == Phase::Transferring ? now - attemptStart_ : 0;
+  if (phase_ == Phase::Transferring) {
+    line.note = "";
+  } else if (phase_ == Phase::Done) {
+    line.note = lastMessage_;
+  } else {
+    line.note = rounds_ == 0 ? "waiting for the signal" : "waiting for the next board";
+  }
   return line;
 }

@@ -1,9 +1,11 @@
 #pragma once
 // One board of zentrel-cli download: its own copy of the loaded state, its
 // serial line, the host that the link protocol talks to, and its deadlines.
-// The protocol's pauses are for a person watching the window; here the
-// outcome is printed at once instead.
+// The protocol's pauses are for a person watching the window; here each
+// attempt's outcome goes to the loop at once instead.
 #include <QElapsedTimer>
+#include <algorithm>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -12,33 +14,71 @@
 #include "ProgressDisplay.h"
 #include "QtSerialLine.h"
 
-// 64 bits: a time-out in seconds times 1000 may not fit an int.
-struct Timeouts {
-  qint64 signalMs = 30000;
+// What the command line asks of every board. Time-outs are 64 bits: seconds
+// times 1000 may not fit an int.
+struct BoardPolicy {
+  qint64 signalMs = 30000;  // none in a loop: the operator swaps boards at leisure
   qint64 echoMs = 1000;
+  bool loop = false;     // flash again at every signal, until interrupted
+  int retries = 0;       // failed attempts to start over after, when not looping
+  std::string reset;     // "dtr", "rts" or "": the line pulsed after a failure
+  bool verbose = false;  // print the line traffic
+};
+
+// The byte in flight when a transfer failed; its echo when a wrong one came.
+struct FailingByte {
+  int32_t slot = 0;
+  uint8_t sent = 0;
+  std::optional<uint8_t> echo;
+};
+
+// How one attempt on one board ended.
+struct Attempt {
+  std::string name;    // COM3, or the device as given
+  std::string device;  // the device path it resolved to
+  int round = 0;       // 1 for the board's first attempt
+  int exitCode = kExitFailure;
+  std::string message;  // "Download completed!" or why it failed
+  int32_t done = 0, total = 0;  // frame bytes echoed, frame length
+  qint64 durationMs = 0;
+  std::optional<FailingByte> failure;
+  bool interrupted = false;
+  bool last = false;  // the board does not try again
+  bool Passed() const { return exitCode == kExitSuccess; }
+};
+
+// Where a board's news goes: the loop owns the terminal.
+class BoardEvents {
+ public:
+  virtual ~BoardEvents() = default;
+  virtual void Attempted(const Attempt& attempt) = 0;
+  // Progress and diagnostics for stderr.
+  virtual void Note(const std::string& text) = 0;
 };
 
 class Board : public LinkHost {
  public:
   enum class Phase { WaitingForSignal, Transferring, Done };
 
+  // loaded outlives the board: every attempt starts from it.
   Board(const AppState& loaded, const std::string& mapDir);
 
   bool Open(const BoardTarget& target, const std::string& settings);
-  void PulseReset(const std::string& which);
-  void Start(const Timeouts& timeouts, const QElapsedTimer& clock);
+  // Before Open: what to do, the run's clock, and where the news goes.
+  void Start(const BoardPolicy& policy, const QElapsedTimer& clock, BoardEvents& events);
   // Reads what the line has; call when its Handle() is readable.
   void Service() { line_.WaitForInput(0); }
   void CheckDeadline(qint64 now);
+  // Ends the run: a transfer in flight is reported as interrupted.
+  void Interrupt();
 
   int Handle() const { return line_.Handle(); }
   bool Active() const { return phase_ != Phase::Done; }
   qint64 Deadline() const { return deadline_; }
-  int ExitCode() const { return exitCode_; }
   ProgressLine Progress(qint64 now) const;
 
   bool PortIsOpen() const override { return line_.IsOpen(); }
-  void WriteByte(uint8_t value) override { line_.WriteByte(value); }
+  void WriteByte(uint8_t value) override;
   // The window's texts are for a person watching; the outcome comes as an event.
   void SetStatus(std::string_view) override {}
   void PumpEvents() override {}
@@ -50,21 +90,32 @@ class Board : public LinkHost {
   void BeginTransfer();
   void LineFailed(const std::string& why);
   void TakeOutcome(const std::string& lineFailure);
-  void Finish(int exitCode, std::string outcome);
+  void Finish(int exitCode, std::string message);
+  Attempt MakeAttempt(int exitCode, std::string message);
+  bool TriesAgain(int exitCode) const;
+  void WaitForSignal();
+  void PulseReset();
   std::string Where() const;
   // A frame is built when the transfer begins.
   bool TransferBegun() const { return state_.FrameLength > 0; }
+  // FrameIndex is the byte in flight until the last echo has matched.
+  int32_t Echoed() const { return TransferBegun() ? std::max(0, state_.FrameIndex - 1) : 0; }
 
+  const AppState& loaded_;
   AppState state_;
   QtSerialLine line_;
-  ConsoleDialogs dialogs_;
+  MessageCollector dialogs_;
   std::string name_;
   Phase phase_ = Phase::WaitingForSignal;
-  Timeouts timeouts_;
+  BoardPolicy policy_;
   const QElapsedTimer* clock_ = nullptr;
-  qint64 deadline_ = 0, transferStart_ = 0, finishedAt_ = 0;
+  BoardEvents* events_ = nullptr;
+  qint64 deadline_ = std::numeric_limits<qint64>::max();
+  qint64 attemptStart_ = 0;
   int32_t lastIndex_ = 0;
+  int rounds_ = 0;
+  int failures_ = 0;  // in a row, for --retries
   std::optional<TransferOutcome> ended_;
-  std::string outcome_;
-  int exitCode_ = kExitFailure;
+  std::optional<FailingByte> timedOut_;  // the byte whose echo never came
+  std::string lastMessage_;
 };

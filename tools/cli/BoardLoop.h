@@ -1,11 +1,13 @@
 #pragma once
-// Drives every board from one poll loop in this thread, until each is done.
+// Drives every board from one poll loop in this thread, until each is done
+// or, with a stop descriptor, until that becomes readable (Ctrl-C).
 #include <memory>
 #include <vector>
 
 #include "Board.h"
 #include "ProgressDisplay.h"
 
-// Returns the exit status: 0 when every board completed, else the first
-// board's failure.
-int RunBoards(std::vector<std::unique_ptr<Board>>& boards, const Timeouts& timeouts, ProgressDisplay& display);
+// Returns when no board is active or stopFd (if >= 0) is readable; boards
+// still active then are interrupted.
+void RunBoards(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer& clock, ProgressDisplay& display,
+               int stopFd);

@@ -6,24 +6,33 @@ int RunCheck(const QStringList& args) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       "Loads FILE.hex into a program image as the window's \"Open HEX File\" does and prints "
-      "the same message.\nExit status: 0 loaded, 1 faulty file, 2 usage or configuration "
-      "error.");
+      "the same message.\nExit status: 0 loaded, 1 faulty file (with --strict also a file "
+      "without an end-of-file record), 2 usage or configuration error.");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to load.");
   parser.addOption(ConfigOption());
   const QCommandLineOption imageOut(
       "image-out", "Write the program image (flash: bytes, 0xFF where nothing was loaded) to PATH.",
       "PATH");
   parser.addOption(imageOut);
+  parser.addOption({"strict", "A file without an end-of-file record fails (exit 1)."});
+  parser.addOption(JsonOption("the outcome, the message and the byte counts"));
+  parser.addOption(QuietOption());
   if (auto done = ParseCommand(parser, "check", args)) return *done;
   if (parser.positionalArguments().size() != 1) return UsageError("check", "expects one HEX file.");
 
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
-  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front());
-  if (outcome != LoadOutcome::Refused && parser.isSet(imageOut) &&
+  const QString file = parser.positionalArguments().front();
+  const LoadedFile loaded = LoadFileArgument(state, file, EchoOf(parser));
+  if (loaded.outcome != LoadOutcome::Refused && parser.isSet(imageOut) &&
       !WriteBytes("check", parser.value(imageOut), state.FlashImage.data(),
                   state.FlashImage.size())) {
     return kExitUsage;
   }
-  return ExitStatus(outcome);
+  int exitCode = ExitStatus(loaded.outcome);
+  if (loaded.Truncated() && parser.isSet("strict")) exitCode = kExitFailure;
+  if (parser.isSet("json")) {
+    PrintJson(LoadRecord(file, loaded, state, exitCode));
+  }
+  return exitCode;
 }

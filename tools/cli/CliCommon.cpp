@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <QFile>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "DeviceDescription.h"
 #include "SettingsStore.h"
 #include "ProgramFolder.h"
+#include "ZentrelVersion.h"
 
 void PrintLine(std::FILE* stream, const std::string& text) {
   std::string line;
@@ -25,29 +27,41 @@ void PrintLine(std::FILE* stream, const std::string& text) {
 
 void PrintError(const QString& text) { PrintLine(stderr, text.toStdString()); }
 
-void ConsoleDialogs::ShowMessage(const std::string& text) {
-  if (hold) {
-    MessageCollector::ShowMessage(text);
-  } else {
-    PrintLine(stdout, text);
-  }
-}
-
-void ConsoleDialogs::Release(std::FILE* stream) {
-  for (const std::string& text : messages) PrintLine(stream, text);
-  messages.clear();
-}
-
 QCommandLineOption ConfigOption() {
   return QCommandLineOption("config", "Read the device description from PATH instead of the "
                                       "user's own config.txt or the one beside the program.", "PATH");
 }
 
+void PrintVersion() { std::printf("zentrel-cli %s\n", kZentrelVersion); }
+
+QCommandLineOption QuietOption() { return QCommandLineOption({"q", "quiet"}, "Print nothing but errors."); }
+
+QCommandLineOption JsonOption(const QString& what) {
+  return QCommandLineOption("json", "Print the result on stdout as JSON: " + what + ".");
+}
+
+Echo EchoOf(const QCommandLineParser& parser) {
+  if (parser.isSet("json")) return Echo::None;
+  return parser.isSet("quiet") ? Echo::FaultsOnly : Echo::All;
+}
+
+void PrintJson(const QJsonObject& object) {
+  std::fputs(QJsonDocument(object).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
+  std::fflush(stdout);
+}
+
 std::optional<int> ParseCommand(QCommandLineParser& parser, const QString& command,
                                 const QStringList& args) {
   const QCommandLineOption help = parser.addHelpOption();
+  // Qt's own version option takes -v, which download uses for --verbose.
+  const QCommandLineOption version("version", "Displays version information.");
+  parser.addOption(version);
   if (!parser.parse(QStringList{"zentrel-cli"} + args)) {
     return UsageError(command, parser.errorText());
+  }
+  if (parser.isSet(version)) {
+    PrintVersion();
+    return kExitSuccess;
   }
   if (parser.isSet(help) || parser.isSet("help-all")) {
     // Qt names only the program in the usage line; the command belongs there too.
@@ -145,15 +159,51 @@ bool SetUpState(AppState& state, const QString& configPath) {
   return true;
 }
 
-LoadOutcome LoadFileArgument(AppState& state, const QString& file, std::FILE* successStream) {
+LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo, std::FILE* successStream) {
   const FolderAndName parts = SplitFolder(LocalPath(file));
   state.LastPath = parts.folder;
-  ConsoleDialogs dialogs;
-  dialogs.hold = true;
+  MessageCollector dialogs;
   NoControls controls;
-  const LoadOutcome outcome = LoadProgramFile(state, parts.name, dialogs, controls);
-  dialogs.Release(outcome == LoadOutcome::Loaded ? successStream : stderr);
-  return outcome;
+  LoadedFile loaded;
+  loaded.outcome = LoadProgramFile(state, parts.name, dialogs, controls, &loaded.endRecord);
+  for (const std::string& text : dialogs.messages) loaded.message += (loaded.message.empty() ? "" : "\n") + text;
+  const bool success = loaded.outcome == LoadOutcome::Loaded;
+  if (echo == Echo::All || (echo == Echo::FaultsOnly && !success)) {
+    PrintLine(success ? successStream : stderr, loaded.message);
+  }
+  // A cut-off file would flash a partial program: worth saying even when quiet.
+  if (loaded.Truncated()) PrintLine(stderr, TruncationWarning(file));
+  return loaded;
+}
+
+namespace {
+
+const char* OutcomeName(LoadOutcome outcome) {
+  switch (outcome) {
+    case LoadOutcome::Loaded:
+      return "loaded";
+    case LoadOutcome::Faulty:
+      return "faulty";
+    case LoadOutcome::Refused:
+      break;
+  }
+  return "refused";
+}
+
+}  // namespace
+
+QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppState& state, int exitCode) {
+  return {{"file", file},
+          {"outcome", OutcomeName(loaded.outcome)},
+          {"message", QString::fromStdString(loaded.message).replace("\r\n", "\n")},
+          {"programBytes", state.ProgramBytes},
+          {"flashSize", state.Device.FlashSize},
+          {"endRecord", loaded.endRecord},
+          {"exitStatus", exitCode}};
+}
+
+std::string TruncationWarning(const QString& file) {
+  return "warning: " + LocalPath(file) + " has no end-of-file record; it may be truncated.";
 }
 
 int ExitStatus(LoadOutcome outcome) {

@@ -3,6 +3,7 @@
 // config.txt, and terminal versions of the window's dialogs and controls.
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -21,17 +22,9 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;  // also a configuration that cannot be used
 constexpr int kExitRefused = 3;  // the download frame was refused
 
-// Message boxes become lines on the terminal (CR LF as one line end).
-// While held, texts wait in `messages` until Release picks their stream, so
-// that a command can send a fault to stderr. A terminal has no file dialog or
-// input box: both answer "cancelled".
-class ConsoleDialogs : public MessageCollector {
- public:
-  bool hold = false;
-
-  void ShowMessage(const std::string& text) override;
-  void Release(std::FILE* stream);
-};
+// Which messages reach the terminal: success text to stdout, a fault to
+// stderr. Under -q only faults; under --json neither (they go in the JSON).
+enum class Echo { All, FaultsOnly, None };
 
 void PrintLine(std::FILE* stream, const std::string& text);
 void PrintError(const QString& text);
@@ -39,6 +32,13 @@ void PrintError(const QString& text);
 // --config PATH: config.txt to read instead of the user's own or the one
 // beside the program.
 QCommandLineOption ConfigOption();
+// -q/--quiet and --json WHAT, the same on every command.
+QCommandLineOption QuietOption();
+QCommandLineOption JsonOption(const QString& what);
+// How a command's messages reach the terminal under -q and --json.
+Echo EchoOf(const QCommandLineParser& parser);
+// One JSON object on one line of stdout.
+void PrintJson(const QJsonObject& object);
 
 // Parses "zentrel-cli <command> args". Returns the exit status when the
 // command is done already (--help printed, or a usage error reported).
@@ -64,8 +64,22 @@ std::string LocalPath(const QString& path);
 // configuration file cannot be used.
 bool SetUpState(AppState& state, const QString& configPath);
 
-// Loads file as the window's open command does, with LastPath its folder.
-// Success text to successStream, a fault to stderr.
-LoadOutcome LoadFileArgument(AppState& state, const QString& file, std::FILE* successStream = stdout);
+// "zentrel-cli VERSION" on stdout.
+void PrintVersion();
+
+// A HEX file loaded as the window's open command does, with LastPath its
+// folder, and the message the window would show.
+struct LoadedFile {
+  LoadOutcome outcome = LoadOutcome::Faulty;
+  bool endRecord = false;
+  std::string message;
+  bool Truncated() const { return outcome == LoadOutcome::Loaded && !endRecord; }
+};
+// Success text to successStream (stdout unless that carries data).
+LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo = Echo::All,
+                            std::FILE* successStream = stdout);
+std::string TruncationWarning(const QString& file);
+// The outcome of a load for --json: outcome, message, byte counts, exit status.
+QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppState& state, int exitCode);
 // The exit status that a load outcome gives.
 int ExitStatus(LoadOutcome outcome);

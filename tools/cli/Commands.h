@@ -6,3 +6,4 @@
 int RunCheck(const QStringList& args);
 int RunFrame(const QStringList& args);
 int RunDownload(const QStringList& args);
+int RunPorts(const QStringList& args);

@@ -1,7 +1,13 @@
 // zentrel-cli download: the window's download from a terminal or a script,
 // with time-outs, for one board or several at once. This file holds the
 // options and the set-up; Board and BoardLoop do the work.
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
 
 #include <memory>
 #include <optional>
@@ -12,6 +18,7 @@
 #include "Commands.h"
 #include "DownloadFrame.h"
 #include "NumberValue.h"
+#include "RunReport.h"
 #include "SettingsStore.h"
 
 namespace {
@@ -31,7 +38,10 @@ std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser
     if (!number) return std::nullopt;
     targets.push_back(BoardTarget{*number, ""});
   }
-  for (const QString& device : parser.values("device")) targets.push_back(BoardTarget{0, LocalPath(device)});
+  // A relative path names a file from the current folder, not one in /dev.
+  for (const QString& device : parser.values("device")) {
+    targets.push_back(BoardTarget{0, LocalPath(QFileInfo(device).absoluteFilePath())});
+  }
   if (targets.empty()) {
     SettingsStore store;
     const auto stored = NumberValue(ReadStored(store, kPortNumberSetting));
@@ -45,19 +55,101 @@ void AddOptions(QCommandLineParser& parser) {
   parser.setApplicationDescription(
       "Loads FILE.hex as \"Open HEX File\" does, opens the serial port, waits for the bootloader's "
       "signal, answers it and sends the download frame byte by byte, checking every echo.\n"
-      "Several --port and --device options flash several boards at once.\n"
-      "Exit status: 0 \"Download completed!\" on every board, 1 a faulty file or a failed "
-      "download (the failing byte is named), 2 usage or configuration error, 3 the frame was "
-      "refused.");
+      "Several --port and --device options flash several boards at once; --loop flashes every "
+      "board that signals, again and again, until Ctrl-C.\n"
+      "Results go to stdout, one line a board (a round); progress and diagnostics to stderr.\n"
+      "Exit status: 0 \"Download completed!\" on every board (with --loop: no attempt failed), "
+      "1 a faulty file or a failed download (the failing byte is named), 2 usage or "
+      "configuration error, 3 the frame was refused.");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to send.");
   parser.addOption(ConfigOption());
   parser.addOption({"port", "Serial port number N, through the port map (default: the stored number).", "N"});
-  parser.addOption({"device", "Serial device PATH, such as /dev/ttyUSB0.", "PATH"});
+  parser.addOption({"device", "Serial device PATH, such as /dev/ttyUSB0; a relative PATH is from the "
+                              "current folder.", "PATH"});
   parser.addOption({"baud", "Baud rate (default: the stored rate, 19200 at first).", "B"});
-  parser.addOption({"signal-timeout", "Seconds to wait for the bootloader's signal (default 30).", "S", "30"});
+  parser.addOption({"signal-timeout", "Seconds to wait for the bootloader's signal (default 30; none "
+                                      "with --loop).", "S", "30"});
   parser.addOption({"echo-timeout", "Milliseconds to wait for each echo (default 1000).", "MS", "1000"});
-  parser.addOption({"reset", "Pulse the dtr or rts line before waiting, to reset the board.", "LINE"});
+  parser.addOption({"reset", "Pulse the dtr or rts line to reset the board: after opening the port "
+                             "and before each retry.", "LINE"});
+  parser.addOption({"retries", "After a failed attempt, reset and start over from the first byte, up "
+                               "to N times (default 0).", "N", "0"});
+  parser.addOption({"loop", "Keep every port open and flash each board that signals, round after "
+                            "round; Ctrl-C prints the totals."});
+  parser.addOption({"log", "Append one JSON line per attempt to FILE.", "FILE"});
+  parser.addOption(JsonOption("one object per board (per attempt with --loop)"));
+  parser.addOption(QuietOption());
+  parser.addOption({{"v", "verbose"}, "Also print every byte sent and received."});
   parser.addOption({"no-progress", "Do not draw the progress bar."});
+}
+
+std::optional<int> WholeNumber(const QString& text) {
+  bool ok = false;
+  const int value = text.toInt(&ok);
+  if (!ok || value < 0) return std::nullopt;
+  return value;
+}
+
+// The policy from the options; a usage error's text otherwise.
+std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& error) {
+  const auto signalSeconds = PositiveNumber(parser.value("signal-timeout"));
+  const auto echoMs = PositiveNumber(parser.value("echo-timeout"));
+  const auto retries = WholeNumber(parser.value("retries"));
+  const QString reset = parser.value("reset");
+  if (!signalSeconds || !echoMs) {
+    error = "time-outs are positive whole numbers.";
+  } else if (!reset.isEmpty() && reset != "dtr" && reset != "rts") {
+    error = "--reset takes dtr or rts.";
+  } else if (!retries) {
+    error = "--retries takes a whole number.";
+  } else if (parser.isSet("baud") && !PositiveNumber(parser.value("baud"))) {
+    error = "--baud takes a positive whole number.";
+  } else if (parser.isSet("quiet") && parser.isSet("verbose")) {
+    error = "-q and -v exclude each other.";
+  }
+  if (!error.isEmpty()) return std::nullopt;
+  BoardPolicy policy;
+  policy.signalMs = qint64{*signalSeconds} * 1000;
+  policy.echoMs = *echoMs;
+  policy.loop = parser.isSet("loop");
+  policy.retries = *retries;
+  policy.reset = reset.toStdString();
+  policy.verbose = parser.isSet("verbose");
+  return policy;
+}
+
+std::string Sha256(const QByteArray& bytes) {
+  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+RunFacts Facts(const QString& hexFile, const AppState& framed) {
+  RunFacts facts;
+  QFile file(hexFile);
+  facts.hexPath = LocalPath(QFileInfo(hexFile).absoluteFilePath());
+  if (file.open(QIODevice::ReadOnly)) facts.hexSha256 = Sha256(file.readAll());
+  facts.frameLength = framed.FrameLength;
+  facts.frameSha256 = Sha256(QByteArray(reinterpret_cast<const char*>(framed.DownloadFrame.data()) + 1,
+                                        framed.FrameLength));
+  return facts;
+}
+
+// With --loop, Ctrl-C (and SIGTERM) become readable on a descriptor, so that
+// the loop ends with its totals; -1 otherwise.
+int StopSignalFd(bool loop) {
+  if (!loop) return -1;
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+  return signalfd(-1, &stops, SFD_CLOEXEC);
+}
+
+ProgressDisplay::Mode DisplayMode(const QCommandLineParser& parser) {
+  if (parser.isSet("no-progress") || parser.isSet("quiet") || parser.isSet("verbose")) {
+    return ProgressDisplay::Mode::Off;
+  }
+  return isatty(STDERR_FILENO) != 0 ? ProgressDisplay::Mode::Live : ProgressDisplay::Mode::Plain;
 }
 
 }  // namespace
@@ -67,37 +159,50 @@ int RunDownload(const QStringList& args) {
   AddOptions(parser);
   if (auto done = ParseCommand(parser, "download", args)) return *done;
   if (parser.positionalArguments().size() != 1) return UsageError("download", "expects one HEX file.");
-  const auto signalSeconds = PositiveNumber(parser.value("signal-timeout"));
-  const auto echoMs = PositiveNumber(parser.value("echo-timeout"));
-  if (!signalSeconds || !echoMs) return UsageError("download", "time-outs are positive whole numbers.");
-  const QString reset = parser.value("reset");
-  if (!reset.isEmpty() && reset != "dtr" && reset != "rts") return UsageError("download", "--reset takes dtr or rts.");
+  QString error;
+  const auto policy = Policy(parser, error);
+  if (!policy) return UsageError("download", error);
   const auto targets = Targets(parser);
   if (!targets) return UsageError("download", "a port number is a positive whole number.");
-  if (parser.isSet("baud") && !PositiveNumber(parser.value("baud"))) {
-    return UsageError("download", "--baud takes a positive whole number.");
-  }
 
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
-  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front());
-  if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
+  const QString hexFile = parser.positionalArguments().front();
+  const LoadedFile loaded = LoadFileArgument(state, hexFile, EchoOf(parser));
+  if (loaded.outcome != LoadOutcome::Loaded) {
+    if (parser.isSet("json")) PrintJson(LoadRecord(hexFile, loaded, state, ExitStatus(loaded.outcome)));
+    return ExitStatus(loaded.outcome);
+  }
   AppState probe = state;  // refuse before any port is touched
   if (const std::string why = BuildDownloadFrame(probe); !why.empty()) {
     PrintLine(stderr, why);
     return kExitRefused;
   }
+  AttemptLog log;
+  std::string logError;
+  if (parser.isSet("log") && !log.Open(LocalPath(parser.value("log")), logError)) {
+    return UsageError("download", "cannot open the log " + parser.value("log") + ": " + QString::fromStdString(logError));
+  }
 
   SettingsStore store;
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
                                                 : ReadStored(store, kBaudRateSetting);
+  const RunFacts facts = Facts(hexFile, probe);
+  ProgressDisplay display(DisplayMode(parser));
+  RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, facts, display, log);
+  const int stopFd = StopSignalFd(policy->loop);
+  QElapsedTimer clock;
+  clock.start();
   std::vector<std::unique_ptr<Board>> boards;
   for (const BoardTarget& target : *targets) {
     boards.push_back(std::make_unique<Board>(state, SettingsStore::PortMapDirectory()));
-    if (boards.back()->Open(target, baud + ",n,8,1") && !reset.isEmpty()) {
-      boards.back()->PulseReset(reset.toStdString());
-    }
+    boards.back()->Start(*policy, clock, report);
+    boards.back()->Open(target, baud + ",n,8,1");
   }
-  ProgressDisplay display(isatty(STDERR_FILENO) != 0 && !parser.isSet("no-progress"));
-  return RunBoards(boards, Timeouts{qint64{*signalSeconds} * 1000, *echoMs}, display);
+  RunBoards(boards, clock, display, stopFd);
+  if (policy->loop) {
+    report.Summary();
+    return report.Failed() == 0 ? kExitSuccess : kExitFailure;
+  }
+  return report.FirstFailure();
 }

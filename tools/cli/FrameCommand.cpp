@@ -36,7 +36,7 @@ int RunFrame(const QStringList& args) {
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
   const LoadOutcome outcome =
-      LoadFileArgument(state, parser.positionalArguments().front(), textStream);
+      LoadFileArgument(state, parser.positionalArguments().front(), Echo::All, textStream).outcome;
   if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
 
   const std::string refusal = BuildDownloadFrame(state);

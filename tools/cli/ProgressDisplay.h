@@ -1,6 +1,7 @@
 #pragma once
-// The download's progress on a terminal: one line a board, bytes, rate and
-// time left, redrawn in place; then the outcome of every board.
+// The download's progress on stderr: on a terminal one line a board, bytes,
+// rate and time left, redrawn in place and never wider than the terminal;
+// elsewhere a plain line a board now and then.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,7 +13,6 @@ struct ProgressLine {
   int64_t elapsedMs = 0;
   std::string note;     // the outcome once finished, else what it waits for
   bool finished = false;
-  bool succeeded = false;
 };
 
 // Where a board is reached: a port number through the port map, or a device.
@@ -23,16 +23,23 @@ struct BoardTarget {
 
 class ProgressDisplay {
  public:
-  explicit ProgressDisplay(bool live) : live_(live) {}
-  // Redraws the lines in place; only on a terminal.
-  void Draw(const std::vector<ProgressLine>& lines);
-  // The outcome: for one board its message (stdout on success, stderr on
-  // failure) and a summary; for several, a table on stdout.
-  void Finish(const std::vector<ProgressLine>& lines);
+  enum class Mode { Live, Plain, Off };
+  explicit ProgressDisplay(Mode mode) : mode_(mode) {}
+  // Live: redraws in place. Plain: a line for each transferring board, at
+  // most every few seconds of the run's clock.
+  void Draw(const std::vector<ProgressLine>& lines, int64_t nowMs);
+  // Takes the drawn lines off the screen, before anything else is printed.
+  void Clear();
 
-  static std::string Bar(const ProgressLine& line);
+  // The line of one board in at most columns - 1 characters: the name is
+  // shortened from the left, then the details go, longest first.
+  static std::string Fit(const ProgressLine& line, size_t columns);
 
  private:
-  bool live_;
+  // A plain line is for a long transfer: the first comes after this long.
+  static constexpr int64_t kPlainEveryMs = 5000;
+
+  Mode mode_;
   size_t drawn_ = 0;
+  int64_t nextPlainMs_ = kPlainEveryMs;
 };

@@ -92,6 +92,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--once") {
       options.once = true;
     } else if (auto found = valueOptions.find(arg); found != valueOptions.end()) {
@@ -167,6 +169,7 @@ Checks:
                          jump words, the relocated bytes (needs --config or
                          --bootloader)
   --once                 exit after the first transfer
+  --version              print the version and exit
 Faults (K counts frame bytes from 1, the header's first byte; each fires once):
   --corrupt-echo K       echo byte K inverted
   --stop-echo K          echo nothing from byte K to the end of that transfer

@@ -21,6 +21,7 @@ struct SimOptions {
   std::string firmwarePath;
   double runAfterSeconds = 0;  // 0: the program's output is not watched
   bool help = false;
+  bool version = false;
 };
 
 // False with the reason when the arguments are not understood.

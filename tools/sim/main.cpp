@@ -16,6 +16,7 @@
 #include "SimOptions.h"
 #include "SimReport.h"
 #include "SimRunner.h"
+#include "ZentrelVersion.h"
 
 namespace {
 constexpr int kUsageError = 2;
@@ -96,6 +97,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::cout << SimHelpText();
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "zentrel-sim " << kZentrelVersion << "\n";
     return 0;
   }
   DeviceDescription device;

@@ -1,0 +1,84 @@
+// zentrel-cli ports: which device each port number names, and what it is.
+#include <QSerialPortInfo>
+#include <filesystem>
+#include <set>
+#include <vector>
+
+#include "CliCommon.h"
+#include "Commands.h"
+#include "PortMap.h"
+#include "SettingsStore.h"
+
+namespace {
+
+constexpr int kHighestPort = 12;
+
+// USB ids, maker, product and serial number, as far as the system knows them.
+std::string Identity(const QSerialPortInfo& info) {
+  QStringList parts;
+  if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+    parts << QString("USB %1:%2").arg(info.vendorIdentifier(), 4, 16, QChar('0'))
+                 .arg(info.productIdentifier(), 4, 16, QChar('0'));
+  }
+  if (!info.manufacturer().isEmpty()) parts << info.manufacturer();
+  if (!info.description().isEmpty()) parts << info.description();
+  if (!info.serialNumber().isEmpty()) parts << "serial " + info.serialNumber();
+  return parts.isEmpty() ? "serial port" : parts.join(", ").toStdString();
+}
+
+std::string Canonical(const std::string& path) {
+  std::error_code error;
+  const auto real = std::filesystem::canonical(path, error);
+  return error ? path : real.string();
+}
+
+// What a device is: a serial port the system lists, another file, or nothing.
+std::string Describe(const std::string& device, const QList<QSerialPortInfo>& known) {
+  std::error_code error;
+  if (!std::filesystem::exists(device, error)) return "missing";
+  for (const QSerialPortInfo& info : known) {
+    if (Canonical(info.systemLocation().toStdString()) == Canonical(device)) return Identity(info);
+  }
+  return "not a serial port the system lists (a pseudo-terminal?)";
+}
+
+}  // namespace
+
+int RunPorts(const QStringList& args) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Lists the port numbers 1 to 12, the device each resolves to (through the port map, or "
+      "else the default rule: ttyUSB*, then ttyACM*, then ttyS*) and what it is; then the serial "
+      "devices that no number reaches.");
+  if (auto done = ParseCommand(parser, "ports", args)) return *done;
+  if (!parser.positionalArguments().isEmpty()) return UsageError("ports", "takes no arguments.");
+
+  const std::string mapDir = SettingsStore::PortMapDirectory();
+  const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
+  std::vector<std::string> listed;
+  for (const QSerialPortInfo& info : known) listed.push_back(info.systemLocation().toStdString());
+  std::set<std::string> numbered;
+  PrintLine(stdout, "Port map: " + mapDir);
+  for (int port = 1; port <= kHighestPort; ++port) {
+    const std::string name = "COM" + std::to_string(port);
+    const std::string device = ResolvePortDevice(port, mapDir, listed);
+    if (device.empty()) {
+      PrintLine(stdout, name + "  none");
+      continue;
+    }
+    std::error_code error;
+    const bool mapped = std::filesystem::is_symlink(std::filesystem::path(mapDir) / name, error);
+    numbered.insert(Canonical(device));
+    PrintLine(stdout, name + "  " + device + "  (" + (mapped ? "port map" : "default rule") + ")  " +
+                          Describe(device, known));
+  }
+  bool header = false;
+  for (const QSerialPortInfo& info : known) {
+    const std::string device = info.systemLocation().toStdString();
+    if (numbered.count(Canonical(device)) != 0) continue;
+    if (!header) PrintLine(stdout, "Serial devices without a number:");
+    header = true;
+    PrintLine(stdout, "  " + device + "  " + Identity(info));
+  }
+  return kExitSuccess;
+}

@@ -1,0 +1,66 @@
+#pragma once
+// What a download run tells: a result line (or JSON object) for each
+// board's outcome on stdout, a record of every attempt in the --log file,
+// and the totals of a --loop run.
+#include <QJsonObject>
+#include <cstdio>
+#include <string>
+
+#include "Board.h"
+#include "ProgressDisplay.h"
+
+// Facts of the run that every record repeats.
+struct RunFacts {
+  std::string hexPath, hexSha256;
+  int32_t frameLength = 0;
+  std::string frameSha256;
+};
+
+// The record of one attempt, as --log and --json write it.
+QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& time);
+
+// The text result line of one attempt.
+std::string ResultLine(const Attempt& attempt, bool loop);
+
+// Appends one JSON line per attempt; each is on the disk before the next
+// attempt begins, so a power cut loses at most the attempt in flight.
+class AttemptLog {
+ public:
+  ~AttemptLog();
+  // False, with the reason, when the file cannot be opened for appending.
+  bool Open(const std::string& path, std::string& error);
+  bool IsOpen() const { return fd_ >= 0; }
+  void Append(const QJsonObject& record);
+
+ private:
+  int fd_ = -1;
+};
+
+struct ReportOptions {
+  bool loop = false;
+  bool json = false;
+  bool quiet = false;
+};
+
+class RunReport : public BoardEvents {
+ public:
+  RunReport(const ReportOptions& options, const RunFacts& facts, ProgressDisplay& display, AttemptLog& log)
+      : options_(options), facts_(facts), display_(display), log_(log) {}
+
+  void Attempted(const Attempt& attempt) override;
+  void Note(const std::string& text) override;
+  // The totals of a --loop run, on stdout.
+  void Summary();
+  int Passed() const { return passed_; }
+  int Failed() const { return failed_; }
+  // The exit status of a run without --loop: 0, or the first board's failure.
+  int FirstFailure() const { return firstFailure_; }
+
+ private:
+  ReportOptions options_;
+  const RunFacts& facts_;
+  ProgressDisplay& display_;
+  AttemptLog& log_;
+  int passed_ = 0, failed_ = 0;
+  int firstFailure_ = kExitSuccess;
+};
