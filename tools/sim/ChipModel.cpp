@@ -29,7 +29,9 @@ constexpr double kCrystalHz = 20e6;
 
 // Registers of the PIC18 UART, at the same addresses on every part here.
 constexpr unsigned kTXSTA = 0xFAC, kSPBRG = 0xFAF, kSPBRGH = 0xFB0, kBAUDCON = 0xFB8;
-constexpr unsigned kTXEN = 0x20;
+constexpr unsigned kTXEN = 0x20, kTRMT = 0x02;
+// Bounds the wait for a transmitter to fall silent before a reset.
+constexpr int kMostFramesDrained = 64;
 
 void StartGpsimOnce() {
   static const bool started = [] {
@@ -249,6 +251,16 @@ void ChipModel::Reset() {
   // survives the reset as it was set. With SPEN clear, RC6 is still a port
   // pin, as after a real reset.
   Processor* cpu = parts_->cpu;
+  // A chip stopped when its last host left may be half-way through sending;
+  // gpsim's shift register goes on across the reset, and the stale bits would
+  // swallow the next signal. Let what is on its way leave first, unheard.
+  const uint64_t frame = BitCycles(cpu) * 10;
+  for (int k = 0; k < kMostFramesDrained && (parts_->decoder.Due() != kNever ||
+                                             (ReadRegister(cpu, kTXSTA) & kTRMT) == 0); ++k) {
+    RunTo(Cycles().get() + frame);
+  }
+  parts_->decoder.Abandon();
+  parts_->received.clear();
   const unsigned transmitter = ReadRegister(cpu, kTXSTA);
   cpu->reset(POR_RESET);
   if (transmitter & kTXEN) cpu->registers[kTXSTA]->put(transmitter);

@@ -32,6 +32,12 @@ bool UartDecoder::LevelAt(uint64_t cycle) const {
   return level;
 }
 
+void UartDecoder::Abandon() {
+  edges_.clear();
+  levelBefore_ = true;
+  started_ = false;
+}
+
 uint64_t UartDecoder::Due() const {
   if (!started_) return kNever;
   const Edge& start = edges_.front();

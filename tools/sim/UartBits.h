@@ -22,6 +22,9 @@ class UartDecoder {
   void Collect(uint64_t now, std::vector<uint8_t>& out);
   // The cycle by which the byte in progress is complete; kNever when idle.
   uint64_t Due() const;
+  // The transmitter was reset: a byte in progress never completes, and the
+  // line is idle again.
+  void Abandon();
 
  private:
   struct Edge {
