@@ -1,4 +1,5 @@
 #include <QFile>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <filesystem>
 #include <QMenuBar>
@@ -9,7 +10,9 @@
 #include <filesystem>
 #include <QWindow>
 
+#include "HandOver.h"
 #include "QtDialogs.h"
+#include "common/HexText.h"
 #include "LinkProtocol.h"
 #include "app/WindowTestSupport.h"
 
@@ -266,6 +269,56 @@ TEST_F(WindowTest, DroppedFileLoadsAsTheOpenCommandWould) {
   EXPECT_EQ(state.LastPath, SourcePath("tests/app/data/"));
   EXPECT_EQ(*settings.Find("Last Path"), state.LastPath);
   EXPECT_TRUE(dialogs.lastFileTitle.empty());  // no dialog was needed
+}
+
+// Two starts at once: each file loads whole, in turn, and the label names
+// the file whose image is loaded, though both files have the same name.
+TEST_F(WindowTest, FilesHandedOverAtOnceLoadInTurn) {
+  Loaded();
+  HandOverServer server([this](const std::string& path) { Window().OpenFromOutside(path); });
+  std::string why;
+  ASSERT_TRUE(server.Listen(dir.file("socket"), why)) << why;
+  std::filesystem::create_directories(dir.file("A"));
+  std::filesystem::create_directories(dir.file("B"));
+  dir.write("A/app.hex", HexText(std::string(32, '\xAA')));
+  dir.write("B/app.hex", HexText(std::string(16, '\xBB')));
+  // A box runs events while it is open, as a modal one does.
+  dialogs.onMessage = [] { RunEventsUntil([] { return false; }, 300); };
+  EXPECT_EQ(HandToRunningCopy(dir.file("socket"), dir.file("A/app.hex")), 0);
+  EXPECT_EQ(HandToRunningCopy(dir.file("socket"), dir.file("B/app.hex")), 0);
+
+  ASSERT_TRUE(RunEventsUntil([&] { return dialogs.messages.size() == 2; }, 30000));
+  EXPECT_EQ(dialogs.messages[0], "Operation completed.\r\nTotal 32 (.031K) program bytes loaded.");
+  EXPECT_EQ(dialogs.messages[1], "Operation completed.\r\nTotal 16 (.015K) program bytes loaded.");
+  EXPECT_EQ(Label("label_hex")->text(), "app.hex");
+  EXPECT_EQ(state.LastPath, dir.file("B/"));
+  EXPECT_EQ(state.ProgramBytes, 16);
+  EXPECT_EQ(state.FlashImage[0], 0xBB);
+}
+
+// A file handed over while the open command could not run waits for it.
+TEST_F(WindowTest, FileHandedOverWaitsWhileABoxOrATransferHoldsTheWindow) {
+  Loaded();
+  QMessageBox box;
+  struct Row {
+    const char* what;
+    std::function<void()> hold, release;
+  };
+  const Row rows[] = {
+      {"a box", [&] { box.setWindowModality(Qt::ApplicationModal), box.show(); }, [&] { box.close(); }},
+      {"a transfer", [&] { state.TransferInProgress = true; }, [&] { state.TransferInProgress = false; }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    dialogs.messages.clear();
+    row.hold();
+    Window().OpenFromOutside(SourcePath("tests/app/data/demo.hex"));
+    RunEventsUntil([] { return false; }, 500);
+    EXPECT_TRUE(dialogs.messages.empty());
+    row.release();
+    ASSERT_TRUE(RunEventsUntil([&] { return !dialogs.messages.empty(); }, 10000));
+    EXPECT_EQ(Label("label_hex")->text(), "demo.hex");
+  }
 }
 
 TEST_F(WindowTest, CtrlQClosesTheWindow) {

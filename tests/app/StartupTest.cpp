@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QLocalServer>
+#include <QSysInfo>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
 #include <filesystem>
+#include <functional>
 
 #include "ProgramFolder.h"
 #include "Startup.h"
@@ -23,17 +26,47 @@ TEST(Startup, ProgramDirectoryIsTheRealFolderEndingInSlash) {
   EXPECT_EQ(ProgramDirectory(), expected);
 }
 
-TEST(Startup, LockIsPerUser) {
+// The lock and the socket live only where no other user can reach them.
+TEST(Startup, RuntimeFolderIsPrivateToTheUser) {
+  namespace fs = std::filesystem;
   ScopedUserDirs dirs;
-  EXPECT_EQ(SingleCopyLockPath(), dirs.dir().path() + "/quorvel-zentrel.lock");
-  const std::string shared =
-      QDir::tempPath().toStdString() + "/quorvel-zentrel-" + std::to_string(getuid()) + ".lock";
-  for (const char* relative : {"run", "./run", ""}) {
-    setenv("XDG_RUNTIME_DIR", relative, 1);
-    EXPECT_EQ(SingleCopyLockPath(), shared) << relative;
+  TempDir temp;
+  const std::string own = temp.path() + "/quorvel-zentrel-" + std::to_string(getuid());
+  const std::string open = dirs.dir().file("open");
+  fs::create_directories(open);
+  fs::permissions(open, fs::perms::all);
+  struct Row {
+    const char* runtime;  // nullptr: unset
+    std::function<void()> plant;
+    std::string folder;  // "" = refused
+    const char* why;
+  };
+  const Row rows[] = {
+      {dirs.dir().path().c_str(), {}, dirs.dir().path() + "/", ""},
+      {"run", {}, own + "/", ""},
+      {"", {}, own + "/", ""},
+      {nullptr, {}, own + "/", ""},
+      {open.c_str(), {}, own + "/", ""},
+      {nullptr, [&] { fs::create_directory(own), fs::permissions(own, fs::perms::all); }, "",
+       "may be entered by other users"},
+      {nullptr, [&] { fs::create_directory_symlink(dirs.dir().path(), own); }, "", "is not a folder"},
+      {nullptr, [&] { fs::create_directory(own), (void)chown(own.c_str(), 65534, 65534); }, "",
+       "belongs to another user"},
+  };
+  const QByteArray oldTemp = qgetenv("TMPDIR");
+  setenv("TMPDIR", temp.path().c_str(), 1);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.runtime != nullptr ? row.runtime : "(unset)") + " " + row.why);
+    // Only root can give a folder away.
+    if (row.why == std::string("belongs to another user") && getuid() != 0) continue;
+    fs::remove_all(own);
+    if (row.plant) row.plant();
+    row.runtime != nullptr ? setenv("XDG_RUNTIME_DIR", row.runtime, 1) : unsetenv("XDG_RUNTIME_DIR");
+    std::string why;
+    EXPECT_EQ(RuntimeFolder(why), row.folder);
+    EXPECT_NE(why.find(row.why), std::string::npos) << why;
   }
-  unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(SingleCopyLockPath(), shared);
+  oldTemp.isNull() ? unsetenv("TMPDIR") : setenv("TMPDIR", oldTemp.constData(), 1);
 }
 
 TEST(Startup, DefaultFolderIsTheProgramFolderOnlyWhereTheUserMayWrite) {
@@ -116,13 +149,9 @@ class SingleCopyTest : public ::testing::Test {
     }
   }
 
-  QProcess& Start(const QStringList& args = {}, const std::string& runtimeDir = "",
-                  const std::string& workDir = "") {
+  QProcess& Start(const QStringList& args = {}, const std::string& workDir = "") {
     copies.push_back(std::make_unique<QProcess>());
     QProcess& copy = *copies.back();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    if (!runtimeDir.empty()) env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir));
     copy.setProcessEnvironment(env);
     if (!workDir.empty()) copy.setWorkingDirectory(QString::fromStdString(workDir));
     copy.start(QString::fromStdString(BinPath("zentrel")), args);
@@ -144,8 +173,21 @@ class SingleCopyTest : public ::testing::Test {
     return content.substr(0, content.find('\n')) == std::to_string(copy.processId());
   }
 
+  // Where the file of a later start lands: the folder the window remembers.
+  bool HandedOver(const std::string& folder) const {
+    return QTest::qWaitFor([&] { return Stored("Last Path") == Q(folder); }, 60000);
+  }
+
   ScopedUserDirs dirs;
+  QProcessEnvironment env = OffscreenEnvironment();
   std::vector<std::unique_ptr<QProcess>> copies;
+
+ private:
+  static QProcessEnvironment OffscreenEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+  }
 };
 }  // namespace
 
@@ -168,12 +210,40 @@ TEST_F(SingleCopyTest, SecondCopyEndsSilentlyAndAStaleLockDoesNotBlock) {
   EXPECT_EQ(third.state(), QProcess::Running);
 }
 
+// Without a runtime folder, names in the shared temporary folder that
+// another user holds (or planted) neither stop the window nor hear from it.
+TEST_F(SingleCopyTest, NamesInTheSharedTemporaryFolderAreNeverTrusted) {
+  const TempDir temp;
+  const std::string old = temp.file("quorvel-zentrel-" + std::to_string(getuid()));
+  temp.write(old + ".lock", std::to_string(getpid()) + "\nzentrel\n" + QSysInfo::machineHostName().toStdString());
+  QLocalServer planted;
+  ASSERT_TRUE(planted.listen(Q(old + ".socket")));
+  env.remove("XDG_RUNTIME_DIR");
+  env.insert("TMPDIR", Q(temp.path()));
+  QProcess& first = Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
+
+  std::filesystem::create_directories(dirs.dir().file("here"));
+  dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
+  QProcess& second = Start({"blink.hex"}, dirs.dir().file("here"));
+  ASSERT_TRUE(second.waitForFinished(60000));
+  EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+  EXPECT_TRUE(HandedOver(dirs.dir().file("here/"))) << Stored("Last Path").toStdString();
+  EXPECT_FALSE(planted.hasPendingConnections());
+  EXPECT_EQ(first.state(), QProcess::Running);
+}
+
 TEST_F(SingleCopyTest, LockThatCannotBeWrittenDoesNotKeepTheProgramFromStarting) {
-  // A plain file where the folder should be: the lock cannot be made there.
-  dirs.dir().write("not-a-folder", "");
-  QProcess& copy = Start({}, dirs.dir().file("not-a-folder"));
+  // No runtime folder, and a plain file where the private folder should be.
+  const TempDir temp;
+  const std::string own = temp.file("quorvel-zentrel-" + std::to_string(getuid()));
+  temp.write("quorvel-zentrel-" + std::to_string(getuid()), "");
+  env.remove("XDG_RUNTIME_DIR");
+  env.insert("TMPDIR", Q(temp.path()));
+  QProcess& copy = Start();
   EXPECT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
   EXPECT_EQ(copy.state(), QProcess::Running);
+  EXPECT_NE(copy.readAllStandardError().toStdString().find(own + " is not a folder"), std::string::npos);
 }
 
 TEST_F(SingleCopyTest, SecondStartWithAFileHandsItToTheRunningCopy) {
@@ -182,20 +252,18 @@ TEST_F(SingleCopyTest, SecondStartWithAFileHandsItToTheRunningCopy) {
   std::filesystem::create_directories(dirs.dir().file("here"));
   dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
 
-  QProcess& second = Start({"blink.hex"}, "", dirs.dir().file("here"));
+  QProcess& second = Start({"blink.hex"}, dirs.dir().file("here"));
   ASSERT_TRUE(second.waitForFinished(60000));
   EXPECT_EQ(second.exitCode(), 0);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Stored("Last Path") == Q(dirs.dir().file("here/")); }, 60000))
-      << Stored("Last Path").toStdString();
+  EXPECT_TRUE(HandedOver(dirs.dir().file("here/"))) << Stored("Last Path").toStdString();
   EXPECT_EQ(first.state(), QProcess::Running);
 }
 
 TEST_F(SingleCopyTest, FileArgumentIsOpenedFromTheStartingFolder) {
   std::filesystem::create_directories(dirs.dir().file("here"));
   dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
-  QProcess& copy = Start({"blink.hex"}, "", dirs.dir().file("here"));
+  QProcess& copy = Start({"blink.hex"}, dirs.dir().file("here"));
   // The open command remembers the folder before it loads the file.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Stored("Last Path") == Q(dirs.dir().file("here/")); }, 60000))
-      << Stored("Last Path").toStdString();
+  EXPECT_TRUE(HandedOver(dirs.dir().file("here/"))) << Stored("Last Path").toStdString();
   EXPECT_EQ(copy.state(), QProcess::Running);
 }
