@@ -2,15 +2,19 @@
 // simulator checks every programmed byte, the jump words and the relocated
 // first eight bytes against the HEX file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTest>
 #include <QThread>
 #include <algorithm>
 #include <csignal>
 #include <cstdint>
+#include <filesystem>
 #include <sstream>
 #include <memory>
 #include <random>
@@ -403,6 +407,102 @@ TEST_F(CliDownload, QuietPrintsOnlyFailuresAndVerboseTheLineTraffic) {
   EXPECT_NE(verbose.err.find(" < 0x55"), std::string::npos) << verbose.err;
   EXPECT_NE(verbose.err.find(" > 0x55"), std::string::npos) << verbose.err;
   EXPECT_NE(verbose.err.find(" > 0x3F"), std::string::npos) << verbose.err;
+}
+
+}  // namespace
+
+namespace {
+
+// A log that cannot take a record: it is said at once, nothing of the record
+// is left in the file, and the exit status says the log is incomplete. The
+// small file system is mounted in a namespace of the run's own.
+TEST_F(CliDownload, LogOnAFullDiskIsReportedAndTheExitStatusSaysSo) {
+  const std::string mount = dir.file("small");
+  std::filesystem::create_directories(mount);
+  const char* mountIt = R"sh(mount -t tmpfs -o size=4k tmpfs "$0" || exit 99)sh";
+  if (RunProgram("unshare", {"-rm", "sh", "-c", mountIt, Q(mount)}).exitCode != 0) {
+    GTEST_SKIP() << "no mount namespace here for a small file system";
+  }
+  // The one page of the file system is all but full before the run begins.
+  const std::string filler = std::string(4000, 'x') + "\n";
+  dir.write("filler", filler);
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  SimulatedBoard sim({"--once", "--config", config, "--expect", Q(file)});
+  const ProcessResult cli = RunProgram(
+      "unshare", {"-rm", "sh", "-c",
+                  QString(mountIt) + R"sh(; cp "$1" "$0/flash.log"; shift; "$@" --log "$0/flash.log"; status=$?
+                                          cp "$0/flash.log" "$0.after"; exit $status)sh",
+                  Q(mount), Q(dir.file("filler")), Q(BinPath("zentrel-cli")), "download", Q(file), "--config",
+                  config, "--device", Q(sim.device()), "--signal-timeout", "10", "--no-progress"});
+  EXPECT_EQ(cli.exitCode, 4) << cli.err;
+  EXPECT_NE(cli.out.find("Download completed!"), std::string::npos) << cli.out;
+  EXPECT_NE(cli.err.find("the log is incomplete"), std::string::npos) << cli.err;
+  EXPECT_EQ(ReadFile(mount + ".after"), filler);
+  EXPECT_EQ(sim.Finish().exitCode, 0);
+}
+
+TEST_F(CliDownload, LogIsARegularFileOrRefusedBeforeAnythingIsSent) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  std::filesystem::create_directories(dir.file("folder"));
+  for (const std::string& log : {dir.file("fifo"), std::string("/dev/null"), dir.file("folder")}) {
+    SCOPED_TRACE(log);
+    const ProcessResult cli = RunCli({"download", Q(file), "--config", config, "--device", "/nonexistent",
+                                      "--log", Q(log), "--no-progress"});
+    EXPECT_EQ(cli.exitCode, 2);
+    EXPECT_NE(cli.err.find("cannot open the log " + log + ": "), std::string::npos) << cli.err;
+  }
+}
+
+// Names that are not UTF-8 are logged as their bytes, escaped, with the
+// file's SHA-256.
+TEST_F(CliDownload, LogKeepsNamesAsBytes) {
+  const std::string hex = HexText(std::string(300, '\x07'));
+  dir.write("caf\xE9 \\ 1.hex", hex);
+  SimulatedBoard sim({"--once", "--config", config});
+  ASSERT_EQ(symlink(sim.device().c_str(), dir.file("b\xE9").c_str()), 0);
+  const ProcessResult cli = RunProgram(
+      "/bin/sh",
+      {"-c", R"sh(exec "$0" download "$(printf 'caf\351 \\ 1.hex')" --device "$(printf 'b\351')" \
+                   --log log.json --config "$1" --signal-timeout 10 --no-progress)sh",
+       Q(BinPath("zentrel-cli")), config},
+      Q(dir.path()));
+  EXPECT_EQ(cli.exitCode, 0) << cli.err;
+  const std::vector<QJsonObject> records = LogRecords(dir.file("log.json"));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["hexFile"].toString().toStdString(), dir.path() + "/caf\\xE9 \\\\ 1.hex");
+  EXPECT_EQ(records[0]["device"].toString().toStdString(), dir.path() + "/b\\xE9");
+  EXPECT_EQ(records[0]["hexSha256"].toString(),
+            QCryptographicHash::hash(QByteArray::fromStdString(hex), QCryptographicHash::Sha256).toHex());
+}
+
+// Started with stdout and stderr closed, the program must not open the
+// line on one of them and write its messages into it.
+TEST_F(CliDownload, WithStdoutAndStderrClosedTheBoardGetsTheFrameAndNothingElse) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  ASSERT_EQ(RunCli({"frame", Q(file), "--config", config, "--out", Q(dir.file("frame.bin"))}).exitCode, 0);
+  const std::string frame = ReadFile(dir.file("frame.bin"));
+  const Pty board;
+  const unsigned speedBefore = board.OutputSpeed();
+  QProcess cli;
+  cli.setChildProcessModifier([] {
+    close(STDOUT_FILENO);
+    close(STDERR_FILENO);
+  });
+  cli.start(Q(BinPath("zentrel-cli")), {"download", Q(file), "--config", config, "--device",
+                                        Q(board.devicePath()), "--signal-timeout", "10", "--baud", "115200"});
+  // The line is set up once the program has opened it: then the bootloader signals.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return board.OutputSpeed() != speedBefore; }, 10000));
+  board.Send("\x55");
+  std::string received = board.Receive(1);
+  for (std::string byte; received.size() <= frame.size() && !(byte = board.Receive(1)).empty();) {
+    received += byte;
+    board.Send(byte);
+  }
+  received += board.Receive(64, 500);  // anything more would be text
+  EXPECT_EQ(received, "\x55" + frame);
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  EXPECT_EQ(cli.exitCode(), 0);
 }
 
 }  // namespace
