@@ -1,6 +1,9 @@
 // Start-up: the program folder, the per-user lock, and the single-copy rule
 // checked on the built program.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -10,9 +13,12 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
+#include <climits>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
+#include "HandOver.h"
 #include "ProgramFolder.h"
 #include "Startup.h"
 #include "WindowArguments.h"
@@ -266,4 +272,60 @@ TEST_F(SingleCopyTest, FileArgumentIsOpenedFromTheStartingFolder) {
   // The open command remembers the folder before it loads the file.
   EXPECT_TRUE(HandedOver(dirs.dir().file("here/"))) << Stored("Last Path").toStdString();
   EXPECT_EQ(copy.state(), QProcess::Running);
+}
+
+namespace {
+// A caller of the hand-over socket that writes raw bytes; true when the
+// server then hangs up on it.
+bool HungUpAfter(const std::string& socketPath, const std::string& bytes) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, socketPath.c_str());
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // As much as the buffers take, which is more than a path.
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t sent = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (sent <= 0) break;
+    done += static_cast<size_t>(sent);
+  }
+  char byte = 0;
+  const bool hungUp = QTest::qWaitFor([&] { return recv(fd, &byte, 1, 0) == 0; }, 10000);
+  close(fd);
+  return hungUp;
+}
+}  // namespace
+
+// One path a connection, and no more than a path: the rest is dropped
+// unread, and the server goes on.
+TEST(HandOver, TakesWholePathsOnlyAndOutlivesAFailedAccept) {
+  const TempDir dir;
+  std::vector<std::string> taken;
+  HandOverServer server([&](const std::string& path) { taken.push_back(path); });
+  std::string why;
+  ASSERT_TRUE(server.Listen(dir.file("socket"), why)) << why;
+  const std::string longest = "/" + std::string(PATH_MAX - 1, 'p');
+  const std::string messages[] = {std::string(PATH_MAX + 1, 'p') + '\0', std::string(1 << 20, '/'),
+                                  std::string("relative.hex") + '\0', std::string(1, '\0'), longest + '\0'};
+  for (const std::string& message : messages) {
+    EXPECT_TRUE(HungUpAfter(dir.file("socket"), message)) << message.size();
+  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !taken.empty(); }, 10000));
+  EXPECT_EQ(taken, std::vector<std::string>{longest});
+
+  // Out of descriptors, the caller waits in line until one is free.
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit lowered{512, limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::vector<int> filler;
+  for (int fd; (fd = dup(0)) >= 0;) filler.push_back(fd);
+  close(filler.back());
+  filler.pop_back();  // one left for the caller
+  EXPECT_EQ(HandToRunningCopy(dir.file("socket"), "/late.hex"), 0);
+  QTest::qWait(300);
+  for (const int fd : filler) close(fd);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return taken.size() == 2; }, 10000));
+  EXPECT_EQ(taken.back(), "/late.hex");
 }
