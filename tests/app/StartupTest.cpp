@@ -184,6 +184,19 @@ class SingleCopyTest : public ::testing::Test {
     return QTest::qWaitFor([&] { return Stored("Last Path") == Q(folder); }, 60000);
   }
 
+  // A window runs; a second start in another folder hands it a file there.
+  void ExpectASecondStartHandsItsFileOver() {
+    QProcess& first = Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
+    std::filesystem::create_directories(dirs.dir().file("here"));
+    dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
+    QProcess& second = Start({"blink.hex"}, dirs.dir().file("here"));
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_TRUE(HandedOver(dirs.dir().file("here/"))) << Stored("Last Path").toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+  }
+
   ScopedUserDirs dirs;
   QProcessEnvironment env = OffscreenEnvironment();
   std::vector<std::unique_ptr<QProcess>> copies;
@@ -226,17 +239,8 @@ TEST_F(SingleCopyTest, NamesInTheSharedTemporaryFolderAreNeverTrusted) {
   ASSERT_TRUE(planted.listen(Q(old + ".socket")));
   env.remove("XDG_RUNTIME_DIR");
   env.insert("TMPDIR", Q(temp.path()));
-  QProcess& first = Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
-
-  std::filesystem::create_directories(dirs.dir().file("here"));
-  dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
-  QProcess& second = Start({"blink.hex"}, dirs.dir().file("here"));
-  ASSERT_TRUE(second.waitForFinished(60000));
-  EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-  EXPECT_TRUE(HandedOver(dirs.dir().file("here/"))) << Stored("Last Path").toStdString();
+  ExpectASecondStartHandsItsFileOver();
   EXPECT_FALSE(planted.hasPendingConnections());
-  EXPECT_EQ(first.state(), QProcess::Running);
 }
 
 TEST_F(SingleCopyTest, LockThatCannotBeWrittenDoesNotKeepTheProgramFromStarting) {
@@ -252,18 +256,7 @@ TEST_F(SingleCopyTest, LockThatCannotBeWrittenDoesNotKeepTheProgramFromStarting)
   EXPECT_NE(copy.readAllStandardError().toStdString().find(own + " is not a folder"), std::string::npos);
 }
 
-TEST_F(SingleCopyTest, SecondStartWithAFileHandsItToTheRunningCopy) {
-  QProcess& first = Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
-  std::filesystem::create_directories(dirs.dir().file("here"));
-  dirs.dir().write("here/blink.hex", ReadFile(SourcePath("samples/blink.hex")));
-
-  QProcess& second = Start({"blink.hex"}, dirs.dir().file("here"));
-  ASSERT_TRUE(second.waitForFinished(60000));
-  EXPECT_EQ(second.exitCode(), 0);
-  EXPECT_TRUE(HandedOver(dirs.dir().file("here/"))) << Stored("Last Path").toStdString();
-  EXPECT_EQ(first.state(), QProcess::Running);
-}
+TEST_F(SingleCopyTest, SecondStartWithAFileHandsItToTheRunningCopy) { ExpectASecondStartHandsItsFileOver(); }
 
 TEST_F(SingleCopyTest, FileArgumentIsOpenedFromTheStartingFolder) {
   std::filesystem::create_directories(dirs.dir().file("here"));
