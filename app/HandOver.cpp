@@ -64,12 +64,13 @@ bool WriteAll(int fd, const std::string& bytes) {
 HandOverServer::HandOverServer(Take take) : take_(std::move(take)) {
   resume_.setSingleShot(true);
   resume_.setInterval(kResumeMs);
-  connect(&resume_, &QTimer::timeout, this, [this] { notifier_->setEnabled(true); });
+  connect(&resume_, &QTimer::timeout, this, [this] { notifier_.setEnabled(true); });
+  connect(&notifier_, &QSocketNotifier::activated, this, [this] { Accept(); });
 }
 
 HandOverServer::~HandOverServer() {
   if (fd_ < 0) return;
-  notifier_.reset();
+  notifier_.setEnabled(false);
   ::close(fd_);
   ::unlink(path_.c_str());
 }
@@ -89,8 +90,8 @@ bool HandOverServer::Listen(const std::string& socketPath, std::string& why) {
     return false;
   }
   path_ = socketPath;
-  notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-  connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Accept(); });
+  notifier_.setSocket(fd_);
+  notifier_.setEnabled(true);
   return true;
 }
 
@@ -101,7 +102,7 @@ void HandOverServer::Accept() {
     if (fd < 0) {
       // Out of descriptors or memory: the server stays; the caller waits in line.
       if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        notifier_->setEnabled(false);
+        notifier_.setEnabled(false);
         resume_.start();
       }
       return;

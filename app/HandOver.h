@@ -6,7 +6,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <functional>
-#include <memory>
 #include <string>
 
 class QLocalSocket;
@@ -29,7 +28,7 @@ class HandOverServer : public QObject {
   Take take_;
   int fd_ = -1;
   std::string path_;
-  std::unique_ptr<QSocketNotifier> notifier_;
+  QSocketNotifier notifier_{QSocketNotifier::Read};
   // After a failed accept (no descriptor left), when to look again.
   QTimer resume_;
 };
