@@ -18,7 +18,6 @@
 #include "QtDialogs.h"
 #include "common/HexText.h"
 #include "LinkProtocol.h"
-#include "common/Process.h"
 #include "app/WindowTestSupport.h"
 
 namespace {
@@ -286,7 +285,7 @@ TEST_F(WindowTest, FilesHandedOverWaitAndLoadInTurn) {
   std::string why;
   ASSERT_TRUE(server.Listen(dir.file("socket"), why)) << why;
   QLocalSocket tooLong;
-  tooLong.connectToServer(Q(dir.file("socket")));
+  tooLong.connectToServer(QString::fromStdString(dir.file("socket")));
   tooLong.write(QByteArray(1 << 20, '/'));
   EXPECT_TRUE(QTest::qWaitFor([&] { return tooLong.state() == QLocalSocket::UnconnectedState; }, 10000));
   for (const char* folder : {"A", "B"}) std::filesystem::create_directories(dir.file(folder));
