@@ -37,9 +37,6 @@ struct LineSettings {
   QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
 
-// How long a reset line stays asserted; long enough for any reset circuit.
-constexpr unsigned long kResetPulseMs = 50;
-
 std::vector<std::string> SplitFields(const std::string& text) {
   std::vector<std::string> fields(1);
   for (char c : text) {
@@ -309,25 +306,28 @@ bool QtSerialLine::ReadFromDevice(int milliseconds) {
   return false;
 }
 
-bool QtSerialLine::PulseResetLine(const std::string& which, std::string& error) {
-  if (which != "dtr" && which != "rts") {
-    error = "unknown reset line \"" + which + "\" (use dtr or rts)";
-    return false;
-  }
+bool QtSerialLine::PulseResetLine(const ResetSequence& sequence, std::string& error) {
   if (!port_.isOpen()) {
     error = "the port is not open";
     return false;
   }
-  auto set = [&](bool on) {
-    return which == "dtr" ? port_.setDataTerminalReady(on) : port_.setRequestToSend(on);
-  };
-  bool pulsed = set(true);
-  if (pulsed) {
-    QThread::msleep(kResetPulseMs);
-    pulsed = set(false);
+  bool pulsed = true;
+  for (const ResetStep& step : sequence) {
+    auto set = [&](bool active) {
+      const bool level = active != step.inverted;
+      return step.line == ResetStep::Line::Dtr ? port_.setDataTerminalReady(level) : port_.setRequestToSend(level);
+    };
+    pulsed = set(true);
+    if (pulsed) {
+      QThread::msleep(static_cast<unsigned long>(step.pulseMs));
+      pulsed = set(false);
+    }
+    if (!pulsed) {
+      error = device_ + " refuses to drive " + LineName(step) + ": " + port_.errorString().toStdString();
+      break;
+    }
+    QThread::msleep(static_cast<unsigned long>(step.settleMs));
   }
-  if (!pulsed)
-    error = device_ + " refuses to drive " + which + ": " + port_.errorString().toStdString();
   port_.clearError();
   return pulsed;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "DeviceLock.h"
+#include "ResetSequence.h"
 #include "SerialLine.h"
 
 class QtSerialLine : public QObject, public SerialLine {
@@ -28,8 +29,8 @@ class QtSerialLine : public QObject, public SerialLine {
   // for hosts that run their own loop. False on time-out or failure. With 0
   // it only tries a read, so a host that has polled Handle() polls once.
   bool WaitForInput(int milliseconds);
-  // Pulses DTR or RTS ("dtr"/"rts") to reset the board; false if the line refuses.
-  bool PulseResetLine(const std::string& which, std::string& error);
+  // Drives the reset lines as the sequence says; false if a line refuses.
+  bool PulseResetLine(const ResetSequence& sequence, std::string& error);
   // The open device's file descriptor, -1 when closed: a host that drives
   // several lines from one poll loop waits on it, then calls WaitForInput(0).
   int Handle() const { return port_.isOpen() ? static_cast<int>(port_.handle()) : -1; }

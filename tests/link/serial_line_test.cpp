@@ -218,18 +218,18 @@ TEST_F(SerialLineTest, BytesReadByAWaitComeBeforeBytesTheEventLoopReads) {
 
 TEST_F(SerialLineTest, AResetPulseRefusedByThePtyLeavesTheLineWorking) {
   std::string error;
-  EXPECT_FALSE(line.PulseResetLine("dtr", error));
+  const ResetSequence dtr{ResetStep{}};
+  EXPECT_FALSE(line.PulseResetLine(dtr, error));
   EXPECT_NE(error.find("not open"), std::string::npos) << error;
   ASSERT_TRUE(line.Open(3, kLine, error)) << error;
-  EXPECT_FALSE(line.PulseResetLine("cts", error));
-  EXPECT_NE(error.find("dtr or rts"), std::string::npos) << error;
 
   int failures = 0;
   line.onFailure = [&](const std::string&) { ++failures; };
-  for (const char* which : {"dtr", "rts"}) {
+  for (const char* text : {"dtr", "-rts:1:1"}) {
     error.clear();
-    if (!line.PulseResetLine(which, error)) {
-      EXPECT_FALSE(error.empty());
+    const ResetSequence sequence = *ParseResetSequence(text, error);
+    if (!line.PulseResetLine(sequence, error)) {
+      EXPECT_NE(error.find(LineName(sequence[0])), std::string::npos) << error;
     }
   }
   EXPECT_EQ(failures, 0);

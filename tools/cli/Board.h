@@ -13,6 +13,7 @@
 #include "LinkProtocol.h"
 #include "ProgressDisplay.h"
 #include "QtSerialLine.h"
+#include "ResetSequence.h"
 
 // What the command line asks of every board. Time-outs are 64 bits: seconds
 // times 1000 may not fit an int.
@@ -21,7 +22,7 @@ struct BoardPolicy {
   qint64 echoMs = 1000;
   bool loop = false;     // flash again at every signal, until interrupted
   int retries = 0;       // failed attempts to start over after, when not looping
-  std::string reset;     // "dtr", "rts" or "": the line pulsed after a failure
+  ResetSequence reset;   // empty: no line resets the board
   bool verbose = false;  // print the line traffic
 };
 

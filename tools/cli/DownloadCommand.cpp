@@ -70,8 +70,10 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({"signal-timeout", "Seconds to wait for the bootloader's signal (default 30; none "
                                       "with --loop).", "S", "30"});
   parser.addOption({"echo-timeout", "Milliseconds to wait for each echo (default 1000).", "MS", "1000"});
-  parser.addOption({"reset", "Pulse the dtr or rts line to reset the board: after opening the port "
-                             "and before each retry.", "LINE"});
+  parser.addOption({"reset", "Reset the board through the adapter's lines after opening the port and "
+                             "before each retry: [-]LINE[:PULSE[:SETTLE]], LINE dtr or rts, - for a line "
+                             "active when low, PULSE and SETTLE in ms (default 50 and 0), steps joined by "
+                             "commas; e.g. dtr or -rts:50:100.", "SEQ"});
   parser.addOption({"retries", "After a failed attempt, reset and start over from the first byte, up "
                                "to N times (default 0).", "N", "0"});
   parser.addOption({"loop", "Keep every port open and flash each board that signals, round after "
@@ -95,11 +97,13 @@ std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& err
   const auto signalSeconds = PositiveNumber(parser.value("signal-timeout"));
   const auto echoMs = PositiveNumber(parser.value("echo-timeout"));
   const auto retries = WholeNumber(parser.value("retries"));
-  const QString reset = parser.value("reset");
+  std::string resetError;
+  const auto reset = parser.isSet("reset") ? ParseResetSequence(parser.value("reset").toStdString(), resetError)
+                                           : ResetSequence{};
   if (!signalSeconds || !echoMs) {
     error = "time-outs are positive whole numbers.";
-  } else if (!reset.isEmpty() && reset != "dtr" && reset != "rts") {
-    error = "--reset takes dtr or rts.";
+  } else if (!reset) {
+    error = "--reset " + QString::fromStdString(resetError) + ".";
   } else if (!retries) {
     error = "--retries takes a whole number.";
   } else if (parser.isSet("baud") && !PositiveNumber(parser.value("baud"))) {
@@ -113,7 +117,7 @@ std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& err
   policy.echoMs = *echoMs;
   policy.loop = parser.isSet("loop");
   policy.retries = *retries;
-  policy.reset = reset.toStdString();
+  policy.reset = *reset;
   policy.verbose = parser.isSet("verbose");
   return policy;
 }
