@@ -282,11 +282,13 @@ TEST(SimOptions, RejectsWhatItCannotUse) {
   const std::vector<std::vector<std::string>> bad = {
       {"--baud"},          {"--baud", "0"},        {"--stop-echo", "-1"},
       {"--as-port", "x"},  {"--bootloader", "7D00"}, {"--noise", "3x"},
-      {"--frobnicate"},    {"--dump", ""},
+      {"--frobnicate"},    {"--dump", ""},         {"--latency-us", "-1"},
+      {"--latency-us", "1000001"},
       // A chip needs its firmware; its line is its firmware's, its faults real.
       {"--chip", "p18f452"}, {"--firmware", "x.hex"}, {"--run-after", "1"},
       {"--chip", "p18f452", "--firmware", "x.hex", "--baud", "115200"},
       {"--chip", "p18f452", "--firmware", "x.hex", "--corrupt-echo", "5"},
+      {"--chip", "p18f452", "--firmware", "x.hex", "--latency-us", "1000"},
       {"--chip", "p18f452", "--firmware", "x.hex", "--run-after", "0"},
   };
   for (const auto& args : bad) {

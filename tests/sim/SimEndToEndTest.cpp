@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <filesystem>
 
 #include "common/Process.h"
@@ -153,6 +155,18 @@ TEST(SimEndToEnd, ALateHostIsSignalledAndServedAgainAndAgain) {
   EXPECT_TRUE(Contains(output, "verified: 320 bytes programmed, jump to 0x007D00, "
                                "first eight bytes relocated\ntransfer complete: 332 bytes"))
       << output;
+}
+
+// A USB adapter's turnaround: no echo reaches the host sooner than that,
+// however idle the machine.
+TEST(SimEndToEnd, AdapterLatencyHoldsBackEveryEcho) {
+  SimulatedBoard sim({"--once", "--latency-us", "150000"});
+  RawHost host(sim.device());
+  ASSERT_TRUE(host.AnswerSignal());
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(host.SendFrame(std::vector<uint8_t>{0x3F, 0x00}), 0) << "got " << host.lastReply;
+  EXPECT_GE(clock.elapsed(), 2 * 150);
 }
 
 TEST(SimEndToEnd, HostClosingTheLineEndsARunOfOne) {

@@ -118,10 +118,11 @@ void WaitUntil(LinePacer::Clock::time_point deadline) {
 }
 }  // namespace
 
-LinePacer::LinePacer(int baud)
+LinePacer::LinePacer(int baud, int latencyUs)
     : byteTime_(baud > 0 ? std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double>(10.0 / baud))
-                         : Clock::duration::zero()) {}
+                         : Clock::duration::zero()),
+      latency_(std::chrono::microseconds(latencyUs)) {}
 
 LinePacer::Clock::time_point LinePacer::Arrival(Clock::time_point readAt) {
   if (byteTime_ == Clock::duration::zero()) return readAt;
@@ -130,7 +131,8 @@ LinePacer::Clock::time_point LinePacer::Arrival(Clock::time_point readAt) {
 }
 
 void LinePacer::WaitToDeliver(Clock::time_point readyAt) {
-  if (byteTime_ == Clock::duration::zero()) return;
+  if (byteTime_ == Clock::duration::zero() && latency_ == Clock::duration::zero()) return;
   transmitterFree_ = std::max(readyAt, transmitterFree_) + byteTime_;
-  WaitUntil(transmitterFree_);
+  // The adapter holds the byte on its way; the line is free meanwhile.
+  WaitUntil(transmitterFree_ + latency_);
 }

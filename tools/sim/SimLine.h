@@ -45,17 +45,20 @@ class PseudoTerminal {
 class LinePacer {
  public:
   using Clock = std::chrono::steady_clock;
-  // baud 0: nothing is paced.
-  explicit LinePacer(int baud);
+  // baud 0: the line costs no time. latencyUs: what a USB adapter adds
+  // before a byte it received reaches the host.
+  explicit LinePacer(int baud, int latencyUs = 0);
 
   // When a byte that was read at readAt has fully arrived over the line;
   // bytes read together arrive one after the other.
   Clock::time_point Arrival(Clock::time_point readAt);
-  // Waits until a byte that may start at readyAt has fully reached the host.
+  // Waits until a byte that may start at readyAt has fully reached the host,
+  // the adapter's latency included.
   void WaitToDeliver(Clock::time_point readyAt);
 
  private:
   Clock::duration byteTime_;
+  Clock::duration latency_;
   Clock::time_point receiverFree_;
   Clock::time_point transmitterFree_;
 };

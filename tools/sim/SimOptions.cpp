@@ -30,7 +30,7 @@ bool CheckModel(const std::vector<std::string>& args, const SimOptions& options,
     return false;
   }
   const char* const modelOnly[] = {"--corrupt-echo", "--stop-echo", "--restart-at", "--close-at",
-                                   "--noise", "--baud", "--signal-interval"};
+                                   "--noise", "--baud", "--signal-interval", "--latency-us"};
   for (const char* option : modelOnly) {
     if (!options.chip.empty() && std::find(args.begin(), args.end(), option) != args.end()) {
       error = std::string(option) + " belongs to the protocol model, not to --chip";
@@ -77,6 +77,7 @@ std::map<std::string, Setter> ValueOptions(SimOptions& o) {
       {"--close-at", count(o.faults.closeAt, 1)},
       {"--noise", count(o.noise, 0)},
       {"--baud", count(o.baud, 1)},
+      {"--latency-us", [&o](const std::string& v) { return ParseCount(v, 0, o.latencyUs) && o.latencyUs <= 1000000; }},
       {"--signal-interval", count(o.signalIntervalMs, 0)},
       {"--chip", text(o.chip)},
       {"--firmware", text(o.firmwarePath)},
@@ -153,6 +154,9 @@ Line:
                          that it replaced is put back
   --baud B               pace every byte sent as a line at B baud would
                          (10 bits a byte; an echo takes two byte times)
+  --latency-us N         deliver every byte N microseconds late, as a USB
+                         adapter's turnaround would (1000 for an FTDI adapter
+                         at its 1 ms latency timer); up to 1000000
   --signal-interval MS   repeat a signal that the host has read and left
                          unanswered for MS ms (default 500), so that a repeat
                          never crosses an answer; one still unread, or a host

@@ -16,6 +16,7 @@ struct SimOptions {
   FaultPlan faults;
   int noise = 0;
   int baud = 0;  // 0: no pacing
+  int latencyUs = 0;  // a USB adapter's turnaround on every byte to the host
   int signalIntervalMs = 500;  // 0: signal once, as a real chip after reset
   std::string chip;            // --chip: a real PIC18 in gpsim instead of the model
   std::string firmwarePath;

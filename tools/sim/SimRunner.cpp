@@ -12,7 +12,7 @@ SimRunner::SimRunner(const SimOptions& options, int32_t flashSize,
       line_(line),
       out_(out),
       device_(flashSize, options.faults),
-      pacer_(options.baud),
+      pacer_(options.baud, options.latencyUs),
       random_(std::random_device{}()),
       nextSignal_(Clock::now()) {}
 
