@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package quorvel-zentrel_<version>_<arch>.deb into
-# BUILD_DIR (default build-deb/) and shows its control data and contents.
-# Install it with
-#   sudo apt install ./build-deb/quorvel-zentrel_*.deb
+# Builds the Debian packages quorvel-zentrel_<version>_<arch>.deb (window and
+# CLI) and quorvel-zentrel-sim_<version>_<arch>.deb (simulator and firmware,
+# with gpsim) into BUILD_DIR (default build-deb/) and shows their control
+# data and contents. Install them with
+#   sudo apt install ./build-deb/quorvel-zentrel_*.deb [./build-deb/quorvel-zentrel-sim_*.deb]
 # ZENTREL_NO_DEPS=1 skips installing the build's Debian packages (the test
 # suite sets it: they are there already).
 set -euo pipefail
@@ -16,10 +17,11 @@ if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=cc
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENTREL_BENCH=OFF -DZENTREL_TESTS=OFF \
   -DZENTREL_DEB_BUILDFLAGS=ON -DZENTREL_CONFIG_DIR=/etc/quorvel-zentrel "${launcher[@]}" >/dev/null
 cmake --build "$build" -j 2
-rm -f "$build"/quorvel-zentrel_*.deb
+rm -f "$build"/quorvel-zentrel*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 
-deb=$(ls "$build"/quorvel-zentrel_*.deb)
-dpkg-deb --info "$deb"
-dpkg-deb --contents "$deb"
-echo "Built $deb"
+for deb in "$build"/quorvel-zentrel_*.deb "$build"/quorvel-zentrel-sim_*.deb; do
+  dpkg-deb --info "$deb"
+  dpkg-deb --contents "$deb"
+  echo "Built $deb"
+done

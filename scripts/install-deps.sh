@@ -11,7 +11,7 @@ packages=(
   python3 python3-intelhex srecord gputils socat
   xvfb xauth x11-utils x11-apps imagemagick
   desktop-file-utils dpkg-dev file groff-base
-  gpsim gpsim-dev libglib2.0-dev lintian appstream tmux xdotool
+  gpsim gpsim-dev libglib2.0-dev lintian appstream tmux xdotool systemd
 )
 
 missing=()

@@ -55,6 +55,27 @@ check_layout() {
   for firmware in bootloader-p18f452.hex bootloader-p18f452.cod bootloader-p18f4620.hex; do
     [ -f "$usr/share/quorvel-zentrel/firmware/$firmware" ] || fail "$firmware is not installed"
   done
+  for file in samples/hello.hex samples/hello.asm samples/config.txt; do
+    [ -f "$usr/share/quorvel-zentrel/$file" ] || fail "$file is not installed"
+  done
+  [ -f "$usr/lib/systemd/system/zentrel-station@.service" ] || fail "the station's systemd unit is not installed"
+}
+
+# The README's chip demo, from what was installed alone: the hello sample
+# into the bootloader on a simulated PIC18F452, which then runs it.
+check_chip_demo() {
+  local share=$usr/share/quorvel-zentrel sim device
+  "$usr/bin/zentrel-sim" --chip p18f452 --firmware "$share/firmware/bootloader-p18f452.hex" \
+    --config "$share/samples/config.txt" --once --expect "$share/samples/hello.hex" --run-after 0.5 \
+    >"$work/chip.log" 2>&1 &
+  sim=$!
+  for _ in $(seq 100); do grep -q '^device ' "$work/chip.log" && break; sleep 0.1; done
+  device=$(sed -n 's/^device //p' "$work/chip.log")
+  run "$usr/bin/zentrel-cli" download "$share/samples/hello.hex" --config "$share/samples/config.txt" \
+    --device "$device" --signal-timeout 20 --no-progress
+  [ "$status" -eq 0 ] || fail "the chip demo's download failed: $(cat "$work/out" "$work/err")"
+  wait "$sim" && grep -q "^program output: Hello" "$work/chip.log" \
+    || fail "the simulated chip did not run the hello sample: $(cat "$work/chip.log")"
 }
 
 check_cli() {
@@ -269,6 +290,7 @@ check_templates() {
 install_tree
 check_layout
 check_cli
+check_chip_demo
 user_dirs
 check_window
 if start_display; then
