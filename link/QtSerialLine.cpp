@@ -24,10 +24,13 @@ namespace {
 
 // QSerialPort opens its name as UTF-8 text: a name that is not (a link of
 // the user's, say) is given as the real path of the device it names.
-std::string SerialPortName(const std::string& path) {
-  if (QString::fromStdString(path).toStdString() == path) return path;
+std::string RealPath(const std::string& path) {
   char real[PATH_MAX];
   return ::realpath(path.c_str(), real) != nullptr ? real : path;
+}
+
+std::string SerialPortName(const std::string& path) {
+  return QString::fromStdString(path).toStdString() == path ? path : RealPath(path);
 }
 
 struct LineSettings {
@@ -118,13 +121,9 @@ bool HungUp(int fd) {
   return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-// The serial devices that really exist: QSerialPortInfo leaves out the
-// on-board ttyS* that have no UART behind them.
 std::vector<std::string> ListedDevices() {
   std::vector<std::string> paths;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    paths.push_back(info.systemLocation().toStdString());
-  }
+  for (const SerialDevice& device : ListSerialDevices()) paths.push_back(device.path);
   return paths;
 }
 
@@ -140,6 +139,26 @@ std::string FailureKind(QSerialPort::SerialPortError error) {
 }
 
 }  // namespace
+
+// QSerialPortInfo leaves out the on-board ttyS* that have no UART behind them.
+std::vector<SerialDevice> ListSerialDevices() {
+  std::vector<SerialDevice> devices;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    SerialDevice device{info.systemLocation().toStdString(), {}, {}, info.serialNumber().toStdString()};
+    if (info.hasVendorIdentifier()) device.vendor = info.vendorIdentifier();
+    if (info.hasProductIdentifier()) device.product = info.productIdentifier();
+    devices.push_back(std::move(device));
+  }
+  return devices;
+}
+
+std::string UsbSerialOf(const std::string& devicePath) {
+  const std::string real = RealPath(devicePath);
+  for (const SerialDevice& device : ListSerialDevices()) {
+    if (RealPath(device.path) == real) return device.serial;
+  }
+  return "";
+}
 
 QtSerialLine::QtSerialLine(std::string portMapDir, QObject* parent)
     : QObject(parent), mapDir_(std::move(portMapDir)) {

@@ -4,10 +4,18 @@
 #include <QObject>
 #include <QSerialPort>
 #include <string>
+#include <vector>
 
 #include "DeviceLock.h"
 #include "ResetSequence.h"
 #include "SerialLine.h"
+#include "UsbFilter.h"
+
+// The serial devices that really exist, with the USB ids of their adapters.
+std::vector<SerialDevice> ListSerialDevices();
+// The USB serial number of the adapter behind a device (any name of it),
+// "" where unknown.
+std::string UsbSerialOf(const std::string& devicePath);
 
 class QtSerialLine : public QObject, public SerialLine {
   Q_OBJECT

@@ -133,13 +133,16 @@ void TempDir::write(const std::string& name, std::string_view content) const {
 ScopedUserDirs::ScopedUserDirs() {
   oldConfig_ = GetEnv("XDG_CONFIG_HOME", hadConfig_);
   oldRuntime_ = GetEnv("XDG_RUNTIME_DIR", hadRuntime_);
+  oldState_ = GetEnv("XDG_STATE_HOME", hadState_);
   setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
   setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+  setenv("XDG_STATE_HOME", dir_.path().c_str(), 1);
 }
 
 ScopedUserDirs::~ScopedUserDirs() {
   RestoreEnv("XDG_CONFIG_HOME", hadConfig_, oldConfig_);
   RestoreEnv("XDG_RUNTIME_DIR", hadRuntime_, oldRuntime_);
+  RestoreEnv("XDG_STATE_HOME", hadState_, oldState_);
 }
 
 std::string ScopedUserDirs::settingsFile() const { return dir_.path() + "/Software/Quorvel Zentrel.ini"; }

@@ -86,8 +86,9 @@ class TempDir {
   std::string path_;
 };
 
-// Points XDG_CONFIG_HOME (settings and port map) and XDG_RUNTIME_DIR at a
-// temporary folder for the life of the object, and restores them after.
+// Points XDG_CONFIG_HOME (settings and port map), XDG_RUNTIME_DIR and
+// XDG_STATE_HOME (the serial number counter) at a temporary folder for the
+// life of the object, and restores them after.
 class ScopedUserDirs {
  public:
   ScopedUserDirs();
@@ -97,8 +98,8 @@ class ScopedUserDirs {
   std::string portMapDir() const;    // .../Software/Quorvel Zentrel.ports
  private:
   TempDir dir_;
-  std::string oldConfig_, oldRuntime_;
-  bool hadConfig_, hadRuntime_;
+  std::string oldConfig_, oldRuntime_, oldState_;
+  bool hadConfig_, hadRuntime_, hadState_;
 };
 
 std::string ReadFile(const std::string& path);

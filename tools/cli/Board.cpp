@@ -35,6 +35,7 @@ bool Board::Open(const BoardTarget& target, const std::string& settings) {
     Finish(kExitFailure, "cannot open the serial port: " + error);
     return false;
   }
+  usbSerial_ = UsbSerialOf(line_.DevicePath());
   events_->Note("Serial port " + Where() + " ready, " + settings + ".");
   PulseReset();
   WaitForSignal();
@@ -52,6 +53,8 @@ void Board::WaitForSignal() {
   state_ = loaded_;
   ended_.reset();
   timedOut_.reset();
+  serialNumber_.reset();
+  frameSha256_.clear();
   phase_ = Phase::WaitingForSignal;
   attemptStart_ = clock_->elapsed();
   deadline_ = policy_.loop ? std::numeric_limits<qint64>::max() : attemptStart_ + policy_.signalMs;
@@ -91,6 +94,7 @@ void Board::BeginTransfer() {
   if (!policy_.loop || rounds_ == 0) events_->Note(std::string(kReadyText) + " " + Where());
   attemptStart_ = clock_->elapsed();
   dialogs_.messages.clear();
+  if (!TakeUnitNumber()) return;
   StartDownload(state_, *this, dialogs_);
   // A line that failed on the first byte has reported that already.
   if (phase_ == Phase::Done) return;
@@ -100,9 +104,24 @@ void Board::BeginTransfer() {
     Finish(kExitRefused, why.empty() ? "the download was refused" : why);
     return;
   }
+  if (serialNumber_) frameSha256_ = FrameSha256(state_);
   phase_ = Phase::Transferring;
   lastIndex_ = state_.FrameIndex;
   deadline_ = attemptStart_ + policy_.echoMs;
+}
+
+// Taken, and on the disk, before the first byte goes: from then on the
+// number is spent, whatever becomes of the attempt.
+bool Board::TakeUnitNumber() {
+  if (policy_.unitNumbers == nullptr) return true;
+  std::string error;
+  serialNumber_ = policy_.unitNumbers->counter.Take(policy_.unitNumbers->place, error);
+  if (!serialNumber_) {
+    Finish(kExitRefused, "no serial number for the board: " + error);
+    return false;
+  }
+  WriteSerialNumber(state_.FlashImage, policy_.unitNumbers->place, *serialNumber_);
+  return true;
 }
 
 void Board::CheckDeadline(qint64 now) {
@@ -154,6 +173,9 @@ Attempt Board::MakeAttempt(int exitCode, std::string message) {
   Attempt attempt;
   attempt.name = name_;
   attempt.device = line_.DevicePath();
+  attempt.usbSerial = usbSerial_;
+  attempt.serialNumber = serialNumber_;
+  attempt.frameSha256 = frameSha256_;
   attempt.round = ++rounds_;
   attempt.exitCode = exitCode;
   attempt.message = std::move(message);

@@ -14,6 +14,13 @@
 #include "ProgressDisplay.h"
 #include "QtSerialLine.h"
 #include "ResetSequence.h"
+#include "SerialNumber.h"
+
+// --serial-number: where each attempt's unit number goes, and whence it comes.
+struct UnitNumbers {
+  SerialNumberPlace place;
+  SerialCounter counter;
+};
 
 // What the command line asks of every board. Time-outs are 64 bits: seconds
 // times 1000 may not fit an int.
@@ -24,6 +31,7 @@ struct BoardPolicy {
   int retries = 0;       // failed attempts to start over after, when not looping
   ResetSequence reset;   // empty: no line resets the board
   bool verbose = false;  // print the line traffic
+  UnitNumbers* unitNumbers = nullptr;  // shared by the boards; none without --serial-number
 };
 
 // The byte in flight when a transfer failed; its echo when a wrong one came.
@@ -37,6 +45,9 @@ struct FailingByte {
 struct Attempt {
   std::string name;    // COM3, or the device as given
   std::string device;  // the device path it resolved to
+  std::string usbSerial;  // of the adapter, "" where unknown
+  std::optional<uint64_t> serialNumber;  // the unit's, once taken: spent whatever the result
+  std::string frameSha256;  // of the frame sent, where it differs from the run's (a unit number)
   int round = 0;       // 1 for the board's first attempt
   int exitCode = kExitFailure;
   std::string message;  // "Download completed!" or why it failed
@@ -89,6 +100,7 @@ class Board : public LinkHost {
  private:
   void Receive();
   void BeginTransfer();
+  bool TakeUnitNumber();
   void LineFailed(const std::string& why);
   void TakeOutcome(const std::string& lineFailure);
   void Finish(int exitCode, std::string message);
@@ -107,6 +119,9 @@ class Board : public LinkHost {
   QtSerialLine line_;
   MessageCollector dialogs_;
   std::string name_;
+  std::string usbSerial_;
+  std::optional<uint64_t> serialNumber_;  // of the attempt in hand
+  std::string frameSha256_;
   Phase phase_ = Phase::WaitingForSignal;
   BoardPolicy policy_;
   const QElapsedTimer* clock_ = nullptr;

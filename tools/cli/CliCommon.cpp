@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -42,6 +43,25 @@ QCommandLineOption QuietOption() { return QCommandLineOption({"q", "quiet"}, "Pr
 
 QCommandLineOption JsonOption(const QString& what) {
   return QCommandLineOption("json", "Print the result on stdout as JSON: " + what + ".");
+}
+
+QCommandLineOption UsbOption(const QString& who) {
+  return QCommandLineOption("usb", who + " whose USB adapter has these ids: VID:PID[:SERIAL], the ids in "
+                                         "hexadecimal, * for any part; zentrel-cli ports shows them.", "ID");
+}
+
+std::optional<std::vector<UsbFilter>> UsbFiltersOf(const QCommandLineParser& parser, QString& error) {
+  std::vector<UsbFilter> filters;
+  for (const QString& text : parser.values("usb")) {
+    std::string why;
+    const auto filter = ParseUsbFilter(text.toStdString(), why);
+    if (!filter) {
+      error = "--usb " + QString::fromStdString(why) + ".";
+      return std::nullopt;
+    }
+    filters.push_back(*filter);
+  }
+  return filters;
 }
 
 Echo EchoOf(const QCommandLineParser& parser) {
@@ -195,6 +215,11 @@ bool SetUpState(AppState& state, const QString& configPath) {
   }
   state.LinkState = 0;
   return true;
+}
+
+std::string FrameSha256(const AppState& framed) {
+  const QByteArrayView bytes(framed.DownloadFrame.data() + 1, framed.FrameLength);
+  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
 LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo, std::FILE* successStream) {

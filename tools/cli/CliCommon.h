@@ -15,6 +15,7 @@
 #include "Controls.h"
 #include "Dialogs.h"
 #include "ProgramLoader.h"
+#include "UsbFilter.h"
 
 // Exit statuses that every command uses the same way.
 constexpr int kExitSuccess = 0;
@@ -36,6 +37,10 @@ QCommandLineOption ConfigOption();
 // -q/--quiet and --json WHAT, the same on every command.
 QCommandLineOption QuietOption();
 QCommandLineOption JsonOption(const QString& what);
+// --usb ID, repeatable: "WHO whose USB adapter has these ids ...".
+QCommandLineOption UsbOption(const QString& who);
+// The --usb filters; nothing, with a usage error's text, when one is malformed.
+std::optional<std::vector<UsbFilter>> UsbFiltersOf(const QCommandLineParser& parser, QString& error);
 // How a command's messages reach the terminal under -q and --json.
 Echo EchoOf(const QCommandLineParser& parser);
 // One JSON object on one line of stdout.
@@ -76,6 +81,9 @@ std::FILE* TextStreamBeside(const std::string& path);
 // description, LinkState 0. False, with the reason on stderr, when the
 // configuration file cannot be used.
 bool SetUpState(AppState& state, const QString& configPath);
+
+// SHA-256 of the frame's bytes as sent (slot 1 on), in hexadecimal.
+std::string FrameSha256(const AppState& framed);
 
 // "zentrel-cli VERSION" on stdout.
 void PrintVersion();

@@ -29,22 +29,44 @@ std::optional<int> PositiveNumber(const QString& text) {
   return value;
 }
 
-// The boards named on the command line, or the stored port number.
-std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser) {
+// The devices that --usb chooses, each once; a filter that chooses none is
+// an error, said in error.
+std::vector<BoardTarget> UsbTargets(const std::vector<UsbFilter>& filters, QString& error) {
+  std::vector<BoardTarget> targets;
+  const std::vector<SerialDevice> listed = ListSerialDevices();
+  for (const UsbFilter& filter : filters) {
+    if (MatchingDevices(listed, {filter}).empty()) {
+      error = "no serial device matches --usb " + QString::fromStdString(filter.text) +
+              " (zentrel-cli ports lists the devices and their ids).";
+    }
+  }
+  for (const SerialDevice& device : MatchingDevices(listed, filters)) targets.push_back(BoardTarget{0, device.path});
+  return targets;
+}
+
+// The boards named on the command line, or the stored port number; a
+// usage error's text otherwise.
+std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser, QString& error) {
   std::vector<BoardTarget> targets;
   for (const QString& port : parser.values("port")) {
     const auto number = PositiveNumber(port);
-    if (!number) return std::nullopt;
+    if (!number) {
+      error = "a port number is a positive whole number.";
+      return std::nullopt;
+    }
     targets.push_back(BoardTarget{*number, ""});
   }
   // A relative path names a file from the current folder, not one in /dev.
   for (const QString& device : parser.values("device")) {
     targets.push_back(BoardTarget{0, AbsoluteLocalPath(device)});
   }
-  if (targets.empty()) {
+  if (targets.empty() && !parser.isSet("usb")) {
     SettingsStore store;
     const auto stored = NumberValue(ReadStored(store, kPortNumberSetting));
-    if (!stored) return std::nullopt;
+    if (!stored) {
+      error = "the stored port number is not a positive whole number; give --port.";
+      return std::nullopt;
+    }
     targets.push_back(BoardTarget{*stored, ""});
   }
   return targets;
@@ -64,6 +86,7 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to send.");
   parser.addOption(ConfigOption());
   parser.addOption({"port", "Serial port number N, through the port map (default: the stored number).", "N"});
+  parser.addOption(UsbOption("Every serial device"));
   parser.addOption({"device", "Serial device PATH, such as /dev/ttyUSB0; a relative PATH is from the "
                               "current folder.", "PATH"});
   parser.addOption({"baud", "Baud rate (default: the stored rate, 19200 at first).", "B"});
@@ -79,6 +102,14 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({"loop", "Keep every port open and flash each board that signals, round after "
                             "round; Ctrl-C prints the totals."});
   parser.addOption({"log", "Append one JSON line per attempt to FILE, a regular file.", "FILE"});
+  parser.addOption({"station", "Name the station in every result line and record.", "NAME"});
+  parser.addOption({"serial-number", "Write a unit number into each board's program: ADDR:FIRST[:BYTES], "
+                                     "ADDR in hexadecimal inside the program and above 7, FIRST the "
+                                     "lowest number, BYTES 1 to 8 (default 4), least significant first.",
+                    "SPEC"});
+  parser.addOption({"serial-file", "The counter that --serial-number takes numbers from (default: "
+                                   "$XDG_STATE_HOME/quorvel-zentrel/serial-number); shared safely by "
+                                   "several stations.", "PATH"});
   parser.addOption(JsonOption("one object per board (per attempt with --loop)"));
   parser.addOption(QuietOption());
   parser.addOption({{"v", "verbose"}, "Also print every byte sent and received."});
@@ -122,10 +153,6 @@ std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& err
   return policy;
 }
 
-std::string Sha256(const QByteArray& bytes) {
-  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
-}
-
 // Read in pieces, so that a file of any size costs no more memory than
 // loading it; "" with the reason when it cannot be read.
 std::string FileSha256(const std::string& path, std::string& error) {
@@ -145,8 +172,7 @@ std::optional<RunFacts> Facts(const QString& hexFile, const AppState& framed, st
   facts.hexSha256 = FileSha256(LocalPath(hexFile), error);
   if (!error.empty()) return std::nullopt;
   facts.frameLength = framed.FrameLength;
-  facts.frameSha256 = Sha256(QByteArray(reinterpret_cast<const char*>(framed.DownloadFrame.data()) + 1,
-                                        framed.FrameLength));
+  facts.frameSha256 = FrameSha256(framed);
   return facts;
 }
 
@@ -169,6 +195,24 @@ ProgressDisplay::Mode DisplayMode(const QCommandLineParser& parser) {
   return isatty(STDERR_FILENO) != 0 ? ProgressDisplay::Mode::Live : ProgressDisplay::Mode::Plain;
 }
 
+// With --serial-number: the place checked against the program area of the
+// frame and the counter's next number checked to fit, before anything is
+// sent; the exit status when they are not.
+std::optional<int> SetUpUnitNumbers(const QCommandLineParser& parser, const AppState& framed,
+                                    std::optional<UnitNumbers>& numbers) {
+  if (!parser.isSet("serial-number")) return std::nullopt;
+  std::string error;
+  const auto place = ParseSerialNumberPlace(parser.value("serial-number").toStdString(), error);
+  if (!place) return UsageError("download", "--serial-number " + QString::fromStdString(error) + ".");
+  const std::string file = parser.isSet("serial-file") ? LocalPath(parser.value("serial-file")) : DefaultSerialFile();
+  numbers.emplace(UnitNumbers{*place, SerialCounter(file)});
+  error = CheckSerialNumberPlace(*place, framed.ProgramBytes);
+  if (error.empty()) numbers->counter.Peek(*place, error);
+  if (error.empty()) return std::nullopt;
+  PrintLine(stderr, "The download was refused: " + error + ".");
+  return kExitRefused;
+}
+
 }  // namespace
 
 int RunDownload(const QStringList& args) {
@@ -179,8 +223,10 @@ int RunDownload(const QStringList& args) {
   QString error;
   const auto policy = Policy(parser, error);
   if (!policy) return UsageError("download", error);
-  const auto targets = Targets(parser);
-  if (!targets) return UsageError("download", "a port number is a positive whole number.");
+  const auto filters = UsbFiltersOf(parser, error);
+  if (!filters) return UsageError("download", error);
+  auto targets = Targets(parser, error);
+  if (!targets) return UsageError("download", error);
 
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
@@ -195,6 +241,14 @@ int RunDownload(const QStringList& args) {
     PrintLine(stderr, why);
     return kExitRefused;
   }
+  std::optional<UnitNumbers> unitNumbers;
+  if (auto refused = SetUpUnitNumbers(parser, probe, unitNumbers)) return *refused;
+  const std::vector<BoardTarget> chosen = UsbTargets(*filters, error);
+  if (!error.isEmpty()) {
+    PrintError("zentrel-cli download: " + error);
+    return kExitFailure;
+  }
+  targets->insert(targets->end(), chosen.begin(), chosen.end());
   AttemptLog log;
   std::string logError;
   if (parser.isSet("log") && !log.Open(LocalPath(parser.value("log")), logError)) {
@@ -208,14 +262,17 @@ int RunDownload(const QStringList& args) {
   const std::optional<RunFacts> facts = Facts(hexFile, probe, unreadable);
   if (!facts) return UsageError("download", "cannot read " + hexFile + ": " + QString::fromStdString(unreadable));
   ProgressDisplay display(DisplayMode(parser));
-  RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, *facts, display, log);
+  RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet"), parser.value("station").toStdString()},
+                   *facts, display, log);
+  BoardPolicy boardPolicy = *policy;
+  if (unitNumbers) boardPolicy.unitNumbers = &*unitNumbers;
   const int stopFd = StopSignalFd(policy->loop);
   QElapsedTimer clock;
   clock.start();
   std::vector<std::unique_ptr<Board>> boards;
   for (const BoardTarget& target : *targets) {
     boards.push_back(std::make_unique<Board>(state, SettingsStore::PortMapDirectory()));
-    boards.back()->Start(*policy, clock, report);
+    boards.back()->Start(boardPolicy, clock, report);
     boards.back()->Open(target, baud + ",n,8,1");
   }
   RunBoards(boards, clock, display, stopFd);

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "PortMap.h"
 #include "SettingsStore.h"
+#include "QtSerialLine.h"
 
 namespace {
 
@@ -42,6 +43,15 @@ std::string Describe(const std::string& device, const QList<QSerialPortInfo>& kn
   return "not a serial port the system lists (a pseudo-terminal?)";
 }
 
+// With --usb, whether a device is one that the filters choose.
+bool Chosen(const std::string& device, const std::vector<SerialDevice>& devices, const std::vector<UsbFilter>& filters) {
+  if (filters.empty()) return true;
+  for (const SerialDevice& listed : devices) {
+    if (Canonical(listed.path) == Canonical(device)) return !MatchingDevices({listed}, filters).empty();
+  }
+  return false;
+}
+
 }  // namespace
 
 int RunPorts(const QStringList& args) {
@@ -49,9 +59,14 @@ int RunPorts(const QStringList& args) {
   parser.setApplicationDescription(
       "Lists the port numbers 1 to 12, the device each resolves to (through the port map, or "
       "else the default rule: ttyUSB*, then ttyACM*, then ttyS*) and what it is; then the serial "
-      "devices that no number reaches.");
+      "devices that no number reaches. With --usb only the devices it chooses.");
+  parser.addOption(UsbOption("Only the devices"));
   if (auto done = ParseCommand(parser, "ports", args)) return *done;
   if (!parser.positionalArguments().isEmpty()) return UsageError("ports", "takes no arguments.");
+  QString error;
+  const auto filters = UsbFiltersOf(parser, error);
+  if (!filters) return UsageError("ports", error);
+  const std::vector<SerialDevice> devices = ListSerialDevices();
 
   const std::string mapDir = SettingsStore::PortMapDirectory();
   const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
@@ -62,8 +77,9 @@ int RunPorts(const QStringList& args) {
   for (int port = 1; port <= kHighestPort; ++port) {
     const std::string name = "COM" + std::to_string(port);
     const std::string device = ResolvePortDevice(port, mapDir, listed);
+    if (!device.empty() && !Chosen(device, devices, *filters)) continue;
     if (device.empty()) {
-      PrintLine(stdout, name + "  none");
+      if (filters->empty()) PrintLine(stdout, name + "  none");
       continue;
     }
     std::error_code error;
@@ -75,7 +91,7 @@ int RunPorts(const QStringList& args) {
   bool header = false;
   for (const QSerialPortInfo& info : known) {
     const std::string device = info.systemLocation().toStdString();
-    if (numbered.count(Canonical(device)) != 0) continue;
+    if (numbered.count(Canonical(device)) != 0 || !Chosen(device, devices, *filters)) continue;
     if (!header) PrintLine(stdout, "Serial devices without a number:");
     header = true;
     PrintLine(stdout, "  " + device + "  " + Identity(info));

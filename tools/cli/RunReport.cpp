@@ -27,17 +27,27 @@ const char* ResultName(const Attempt& attempt) {
   return attempt.exitCode == kExitRefused ? "refused" : "failed";
 }
 
+// Text, or null where there is none, so that every record has every key.
+QJsonValue TextOrNull(const std::string& text) { return text.empty() ? QJsonValue() : QJsonValue(Text(text)); }
+
 }  // namespace
 
-QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& time) {
+QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& station,
+                          const std::string& time) {
+  const bool ownFrame = !attempt.frameSha256.empty();
   QJsonObject record{{"time", Text(time)},
+                     {"station", TextOrNull(station)},
+                     {"slot", EscapedName(attempt.name)},
                      {"port", EscapedName(attempt.name)},
                      {"device", EscapedName(attempt.device)},
+                     {"usbSerial", TextOrNull(attempt.usbSerial)},
+                     {"serialNumber", attempt.serialNumber ? QJsonValue(static_cast<qint64>(*attempt.serialNumber))
+                                                           : QJsonValue()},
                      {"round", attempt.round},
                      {"hexFile", EscapedName(facts.hexPath)},
                      {"hexSha256", Text(facts.hexSha256)},
                      {"frameLength", facts.frameLength},
-                     {"frameSha256", Text(facts.frameSha256)},
+                     {"frameSha256", Text(ownFrame ? attempt.frameSha256 : facts.frameSha256)},
                      {"result", ResultName(attempt)},
                      {"message", Text(attempt.message)},
                      {"bytes", attempt.done},
@@ -51,15 +61,18 @@ QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const s
   return record;
 }
 
-std::string ResultLine(const Attempt& attempt, bool loop) {
-  std::string line = attempt.name;
-  if (!attempt.device.empty() && attempt.device != attempt.name) line += " (" + attempt.device + ")";
+std::string ResultLine(const Attempt& attempt, bool loop, const std::string& station) {
+  std::string line = station.empty() ? attempt.name : "[" + station + "] " + attempt.name;
+  std::string where = attempt.device != attempt.name ? attempt.device : "";
+  if (!attempt.usbSerial.empty()) where += (where.empty() ? "" : ", ") + std::string("USB serial ") + attempt.usbSerial;
+  if (!where.empty()) line += " (" + where + ")";
   if (loop) line += " round " + std::to_string(attempt.round);
   line += ": " + attempt.message;
   if (attempt.total > 0) {
     line += "  " + std::to_string(attempt.done) + "/" + std::to_string(attempt.total) + " bytes  " +
             Seconds(attempt.durationMs);
   }
+  if (attempt.serialNumber) line += "  serial number " + std::to_string(*attempt.serialNumber);
   return line;
 }
 
@@ -111,7 +124,7 @@ void RunReport::Attempted(const Attempt& attempt) {
   if (!attempt.interrupted) ++(attempt.Passed() ? passed_ : failed_);
   if (attempt.last && !attempt.Passed() && firstFailure_ == kExitSuccess) firstFailure_ = attempt.exitCode;
   const std::string now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-  const QJsonObject record = AttemptRecord(attempt, facts_, now);
+  const QJsonObject record = AttemptRecord(attempt, facts_, options_.station, now);
   std::string why;
   display_.Clear();
   if (!log_.Append(record, why)) {
@@ -129,7 +142,7 @@ void RunReport::Attempted(const Attempt& attempt) {
   if (options_.json) {
     PrintJson(record);
   } else if (!options_.quiet || !attempt.Passed()) {
-    std::string line = ResultLine(attempt, options_.loop);
+    std::string line = ResultLine(attempt, options_.loop, options_.station);
     if (options_.loop) {
       line += "  (passed " + std::to_string(passed_) + ", failed " + std::to_string(failed_) + ")";
     }

@@ -16,11 +16,13 @@ struct RunFacts {
   std::string frameSha256;
 };
 
-// The record of one attempt, as --log and --json write it.
-QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& time);
+// The record of one attempt, as --log and --json write it; station "" when
+// none was named.
+QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& station,
+                          const std::string& time);
 
 // The text result line of one attempt.
-std::string ResultLine(const Attempt& attempt, bool loop);
+std::string ResultLine(const Attempt& attempt, bool loop, const std::string& station);
 
 // Appends one JSON line per attempt; each is on the disk before the next
 // attempt begins, so a power cut loses at most the attempt in flight.
@@ -44,6 +46,7 @@ struct ReportOptions {
   bool loop = false;
   bool json = false;
   bool quiet = false;
+  std::string station;  // --station, "" when none
 };
 
 class RunReport : public BoardEvents {
