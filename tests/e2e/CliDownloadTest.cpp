@@ -17,7 +17,9 @@
 #include <filesystem>
 #include <sstream>
 #include <memory>
+#include <optional>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "common/TestSupport.h"
@@ -468,6 +470,90 @@ TEST_F(CliDownload, WithStdoutAndStderrClosedTheBoardGetsTheFrameAndNothingElse)
   EXPECT_EQ(received, "\x55" + frame);
   ASSERT_TRUE(cli.waitForFinished(30000));
   EXPECT_EQ(cli.exitCode(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The four bytes at 0x0100 of a --dump, least significant first: "" when absent.
+std::optional<uint32_t> DumpedNumber(const std::string& dump) {
+  const std::string text = ReadFile(dump);
+  const size_t at = text.find(":10010000");
+  if (at == std::string::npos) return std::nullopt;
+  uint32_t number = 0;
+  for (int i = 3; i >= 0; --i) number = number * 256 + std::stoul(text.substr(at + 9 + 2 * i, 2), nullptr, 16);
+  return number;
+}
+
+// Boards each flashed once by one download run; the run's result.
+struct UnitRun {
+  std::vector<std::unique_ptr<SimulatedBoard>> sims;
+  std::vector<std::string> dumps;
+  QProcess cli;
+};
+
+// Starts boards simulators and one download of file with unit numbers from
+// dir's counter, logged to dir/name.log; the first board gets faulty options.
+void StartUnitRun(UnitRun& run, const TempDir& dir, const QString& config, const std::string& file,
+                  const std::string& name, const QStringList& extra, int boards, const QStringList& faulty = {}) {
+  QStringList args{"download", Q(file), "--config", config, "--no-progress", "--signal-timeout", "20",
+                   "--serial-number", "100:500", "--serial-file", Q(dir.file("numbers")), "--log",
+                   Q(dir.file(name + ".log"))};
+  for (int board = 0; board < boards; ++board) {
+    run.dumps.push_back(dir.file(name + std::to_string(board) + ".hex"));
+    QStringList options{"--once", "--config", config, "--dump", Q(run.dumps.back())};
+    if (board == 0) options += faulty;
+    run.sims.push_back(std::make_unique<SimulatedBoard>(options));
+    args << "--device" << Q(run.sims.back()->device());
+  }
+  run.cli.start(Q(BinPath("zentrel-cli")), args + extra);
+}
+
+TEST_F(CliDownload, EveryUnitGetsItsOwnNumberWhateverFailsAndWhoeverShares) {
+  const std::string file = WriteImage("image.hex", std::string(2000, '\x11'));
+  UnitRun three, fourth;
+  StartUnitRun(three, dir, config, file, "three", {"--station", "bench1"}, 3);
+  ASSERT_TRUE(three.cli.waitForFinished(60000));
+  EXPECT_EQ(three.cli.exitCode(), 0) << three.cli.readAllStandardError().toStdString();
+  const std::string out = three.cli.readAllStandardOutput().toStdString();
+  std::set<uint32_t> numbers;
+  for (const std::string& dump : three.dumps) numbers.insert(DumpedNumber(dump).value_or(0));
+  EXPECT_EQ(numbers, (std::set<uint32_t>{500, 501, 502}));
+  EXPECT_EQ(ReadFile(dir.file("numbers")), "503\n");
+  std::set<std::string> frames;
+  for (const QJsonObject& record : LogRecords(dir.file("three.log"))) {
+    EXPECT_EQ(record["station"].toString(), "bench1");
+    EXPECT_EQ(record["slot"].toString(), record["device"].toString());
+    EXPECT_TRUE(record["usbSerial"].isNull());  // a pseudo-terminal has no adapter
+    const auto number = static_cast<uint32_t>(record["serialNumber"].toInteger());
+    EXPECT_NE(out.find("[bench1] " + record["device"].toString().toStdString() +
+                       ": Download completed!  2060/2060 bytes  "), std::string::npos) << out;
+    EXPECT_NE(out.find("serial number " + std::to_string(number)), std::string::npos) << out;
+    frames.insert(record["frameSha256"].toString().toStdString());
+  }
+  EXPECT_EQ(frames.size(), 3u);  // each frame carries its own number
+
+  // A failed attempt spends its number; two runs at once on one counter
+  // never share one.
+  StartUnitRun(fourth, dir, config, file, "fourth", {}, 2, {"--corrupt-echo", "5"});
+  UnitRun beside;
+  StartUnitRun(beside, dir, config, file, "beside", {}, 2);
+  ASSERT_TRUE(fourth.cli.waitForFinished(60000) && beside.cli.waitForFinished(60000));
+  EXPECT_EQ(fourth.cli.exitCode(), 1);
+  EXPECT_EQ(beside.cli.exitCode(), 0) << beside.cli.readAllStandardError().toStdString();
+  numbers.clear();
+  for (const std::string& log : {dir.file("fourth.log"), dir.file("beside.log")}) {
+    for (const QJsonObject& record : LogRecords(log)) {
+      const auto number = static_cast<uint32_t>(record["serialNumber"].toInteger());
+      EXPECT_TRUE(numbers.insert(number).second) << number << " given twice";
+      if (record["result"].toString() == "failed") {
+        EXPECT_EQ(record["failingByte"].toInt(), 5);
+      }
+    }
+  }
+  EXPECT_EQ(numbers, (std::set<uint32_t>{503, 504, 505, 506}));
+  EXPECT_EQ(ReadFile(dir.file("numbers")), "507\n");
 }
 
 }  // namespace
