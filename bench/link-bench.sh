@@ -5,16 +5,21 @@
 #   (a) the simulator echoes at once: the hosts' own cost per byte shows;
 #   (b) the simulator paces every byte as a 115200-baud line: the line's
 #       limit shows, and how close each host comes to it; the window's own
-#       download joins here, offscreen and under Xvfb.
+#       download joins here, offscreen and under Xvfb;
+#   (c) the same line behind a USB adapter's 1 ms turnaround (an FTDI
+#       adapter at latency timer 1): each host against that line's limit,
+#       1 / (20 / baud + latency) bytes a second.
 # Prints medians and ratios; the machine is shared, so only ratios measured
 # in the same run mean anything. Never fails on a figure, only on a broken run.
 #
-#   bench/link-bench.sh [BIN_DIR]     RUNS=5 runs a host and a mode
+#   bench/link-bench.sh [BIN_DIR]     RUNS=5 runs a host and a mode, LATENCY_RUNS=1 of (c)
 set -euo pipefail
 
 bin=${1:-build-bench/bin}
 runs=${RUNS:-5}
 baud=115200
+latency_us=1000
+latency_runs=${LATENCY_RUNS:-1}
 source "$(dirname "$0")/scratch.sh"
 config=$bin/config.txt
 image=$work/image.hex
@@ -96,10 +101,12 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 # 31 KiB: the largest whole number of KiB below the bootloader at 0x7D00.
 python3 "$(dirname "$0")/make-image.py" "$image" 31744 20240601
 echo "== link benchmark: $runs runs a host and a mode, hosts alternating"
-for _ in $(seq "$runs"); do
+for run in $(seq "$runs"); do
   for host in reference_loop zentrel-cli; do
     run_once fast "$host"
     run_once paced "$host" --baud "$baud"
+    # A run behind the adapter takes half a minute: fewer of them.
+    [ "$run" -gt "$latency_runs" ] || run_once latency "$host" --baud "$baud" --latency-us "$latency_us"
   done
   for host in window-offscreen window-xvfb; do
     run_once paced "$host" --baud "$baud"
@@ -122,5 +129,14 @@ echo "  zentrel-cli time / reference time: $(ratio "$(column_median paced-zentre
 awk -v r="$(column_median paced-reference_loop 3)" -v c="$(column_median paced-zentrel-cli 3)" -v n="$frame_bytes" 'BEGIN {
   printf "  CPU (user + system) a frame byte: reference_loop %.1f us, zentrel-cli %.1f us: %.2f x  (goal: 1.10 or less)\n",
          r * 1e6 / n, c * 1e6 / n, c / r }'
+echo "(c) simulator paced at $baud baud behind a ${latency_us} us adapter turnaround, medians:"
+awk -v n="$frame_bytes" -v b="$baud" -v l="$latency_us" 'BEGIN {
+  printf "  line limit      %8.3f s %9.0f bytes/s %7.1f us/byte   (1 / (20 / baud + latency))\n",
+         n * (20 / b + l / 1e6), 1 / (20 / b + l / 1e6), 20e6 / b + l }'
+for host in reference_loop zentrel-cli; do
+  report_host latency "$host"
+  awk -v h="$host" -v s="$(column_median "latency-$host" 1)" -v n="$frame_bytes" -v b="$baud" -v l="$latency_us" 'BEGIN {
+    printf "    %s rate / line limit: %.2f\n", h, (n / s) * (20 / b + l / 1e6) }'
+done
 echo "  window time / reference time: offscreen $(ratio "$(column_median paced-window-offscreen 1)" "$reference")," \
   "Xvfb $(ratio "$(column_median paced-window-xvfb 1)" "$reference")  (goal under Xvfb: 1.25 or less)"

@@ -266,8 +266,23 @@ void QtSerialLine::Close() {
 
 bool QtSerialLine::IsOpen() const { return port_.isOpen(); }
 
+// Straight to the device, the download's per-byte path: QSerialPort's own
+// buffer costs more than the byte. It is used only when the driver cannot
+// take the byte at once, and then for every byte until it has drained, so
+// that the bytes keep their order.
 void QtSerialLine::WriteByte(uint8_t value) {
   if (!port_.isOpen()) return;
+  ssize_t wrote = -1;
+  if (port_.bytesToWrite() == 0) {
+    do {
+      wrote = write(Handle(), &value, 1);
+    } while (wrote < 0 && errno == EINTR);
+  }
+  if (wrote == 1) return;
+  if (wrote < 0 && errno != EAGAIN && port_.bytesToWrite() == 0) {
+    LineGone("write error (" + std::string(std::strerror(errno)) + ")");
+    return;
+  }
   const char byte = static_cast<char>(value);
   port_.write(&byte, 1);
   if (port_.isOpen()) port_.flush();
