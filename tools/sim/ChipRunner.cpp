@@ -9,8 +9,9 @@ namespace {
 // Time for the host to finish opening the line (and perhaps flushing it)
 // before the chip's first signal goes out.
 constexpr auto kSettle = std::chrono::milliseconds(20);
-// The chip is held to real time; if gpsim falls behind by more, it is not
-// asked to catch up in one burst, which would race the line.
+// The chip never runs ahead of real time; when gpsim falls behind by more
+// than this, it is not asked to catch up in one burst, which would race the
+// line.
 constexpr double kMostBehindSeconds = 0.02;
 constexpr double kLongestRunSeconds = 0.002;
 constexpr int kHostCheckUs = 20000;
@@ -97,7 +98,10 @@ void ChipRunner::RunChip() {
   uint64_t target = CyclesFor(Clock::now());
   const auto behind = static_cast<uint64_t>(kMostBehindSeconds * cps);
   if (target > now + behind) {
-    cycleOrigin_ += target - (now + behind);
+    // Chip time gives up what it lost beyond that: it moves its origin on
+    // the wall clock later, so it never runs ahead of the wall clock after.
+    const double lost = static_cast<double>(target - (now + behind)) / cps;
+    wallOrigin_ += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(lost));
     target = now + behind;
   }
   chip_.RunTo(std::min(target, now + static_cast<uint64_t>(kLongestRunSeconds * cps)));
@@ -123,7 +127,7 @@ ChipRunner::Outcome ChipRunner::PassChipBytes() {
         if (Outcome outcome = Complete()) return outcome;
         break;
       case LineObserver::Event::Failed:
-        Say("transfer failed: " + observer_.Failure());
+        Say("transfer failed: " + observer_.Failure() + FlashFaultNote());
         ++failures_;
         if (options_.once) {
           line_.AwaitHostClose(std::chrono::seconds(2));
@@ -135,6 +139,25 @@ ChipRunner::Outcome ChipRunner::PassChipBytes() {
     }
   }
   return std::nullopt;
+}
+
+std::string ChipRunner::FlashFaultNote() const {
+  if (options_.flashFault < 0) return "";
+  // The flash that the failing frame byte completes: its write block, or
+  // for the user's eighth byte the slot in the bootloader's last block.
+  const TransferRecord& transfer = observer_.Transfer();
+  // The failing frame byte is number received + 1; bytes 5 on carry address 0 on.
+  const int64_t address = transfer.received - 4;
+  int64_t first = chip_.ProgramBytes() - transfer.eraseBlock;
+  int64_t size = transfer.eraseBlock;
+  if (address >= 0 && address < transfer.programBytes && transfer.writeBlock > 0) {
+    first = address - address % transfer.writeBlock;
+    size = transfer.writeBlock;
+  }
+  if (options_.flashFault < first || options_.flashFault >= first + size) return "";
+  return "; the flash at " + HexNumber(first, 6) + ".." +
+         HexNumber(first + size - 1, 6) + " holds the cell that takes no write, " +
+         HexNumber(options_.flashFault, 6);
 }
 
 ChipRunner::Outcome ChipRunner::ServeInput() {

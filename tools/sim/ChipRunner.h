@@ -35,6 +35,8 @@ class ChipRunner {
   Outcome Complete();
   Outcome HostGone();
   Outcome ProgramRan();
+  // What --flash-fault has to do with the failure, if anything.
+  std::string FlashFaultNote() const;
   int WaitMicroseconds() const;
   uint64_t CyclesFor(Clock::time_point when) const;
   void Say(const std::string& text);
