@@ -93,7 +93,7 @@ TEST(LineObserver, NamesTheFrameByteOfAWrongEchoAndWaitsForTheNextSignal) {
   }
   line.FromHost(32);
   EXPECT_EQ(line.FromChip(32 ^ 0xFF), LineObserver::Event::Failed);
-  EXPECT_EQ(line.Failure(), "wrong echo of frame byte 4: sent 0x20, echoed 0xDF");
+  EXPECT_EQ(line.Failure(), "wrong echo of frame byte 4: sent 0x20, echoed 0xDF (inverted: the bootloader refused it)");
   EXPECT_FALSE(line.InTransfer());
   // Until the bootloader signals again, a host's 0x55 is no answer.
   EXPECT_EQ(line.FromHost(0x55), LineObserver::Event::None);
