@@ -122,8 +122,9 @@ std::string Sha256(const QByteArray& bytes) {
   return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
-RunFacts Facts(const QString& hexFile, const AppState& framed) {
+RunFacts Facts(const QString& hexFile, const LoadedFile& loaded, const AppState& framed) {
   RunFacts facts;
+  facts.notProgrammed = loaded.notes.otherAreas;
   QFile file(hexFile);
   facts.hexPath = LocalPath(QFileInfo(hexFile).absoluteFilePath());
   if (file.open(QIODevice::ReadOnly)) facts.hexSha256 = Sha256(file.readAll());
@@ -187,7 +188,7 @@ int RunDownload(const QStringList& args) {
   SettingsStore store;
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
                                                 : ReadStored(store, kBaudRateSetting);
-  const RunFacts facts = Facts(hexFile, probe);
+  const RunFacts facts = Facts(hexFile, loaded, probe);
   ProgressDisplay display(DisplayMode(parser));
   RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, facts, display, log);
   const int stopFd = StopSignalFd(policy->loop);

@@ -37,6 +37,7 @@ QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const s
                      {"hexSha256", Text(facts.hexSha256)},
                      {"frameLength", facts.frameLength},
                      {"frameSha256", Text(facts.frameSha256)},
+                     {"notProgrammed", NotProgrammedRecord(facts.notProgrammed)},
                      {"result", ResultName(attempt)},
                      {"message", Text(attempt.message)},
                      {"bytes", attempt.done},
