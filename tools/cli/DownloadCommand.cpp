@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
-#include <QFile>
-#include <QFileInfo>
 
 #include <memory>
 #include <optional>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "BoardLoop.h"
+#include "ByteSource.h"
 #include "Commands.h"
 #include "DownloadFrame.h"
 #include "NumberValue.h"
@@ -40,7 +39,7 @@ std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser
   }
   // A relative path names a file from the current folder, not one in /dev.
   for (const QString& device : parser.values("device")) {
-    targets.push_back(BoardTarget{0, LocalPath(QFileInfo(device).absoluteFilePath())});
+    targets.push_back(BoardTarget{0, AbsoluteLocalPath(device)});
   }
   if (targets.empty()) {
     SettingsStore store;
@@ -60,7 +59,8 @@ void AddOptions(QCommandLineParser& parser) {
       "Results go to stdout, one line a board (a round); progress and diagnostics to stderr.\n"
       "Exit status: 0 \"Download completed!\" on every board (with --loop: no attempt failed), "
       "1 a faulty file or a failed download (the failing byte is named), 2 usage or "
-      "configuration error, 3 the frame was refused.");
+      "configuration error, 3 the frame was refused, 4 a --log record could not be written "
+      "(the log is incomplete; the results on stdout are not).");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to send.");
   parser.addOption(ConfigOption());
   parser.addOption({"port", "Serial port number N, through the port map (default: the stored number).", "N"});
@@ -76,7 +76,7 @@ void AddOptions(QCommandLineParser& parser) {
                                "to N times (default 0).", "N", "0"});
   parser.addOption({"loop", "Keep every port open and flash each board that signals, round after "
                             "round; Ctrl-C prints the totals."});
-  parser.addOption({"log", "Append one JSON line per attempt to FILE.", "FILE"});
+  parser.addOption({"log", "Append one JSON line per attempt to FILE, a regular file.", "FILE"});
   parser.addOption(JsonOption("one object per board (per attempt with --loop)"));
   parser.addOption(QuietOption());
   parser.addOption({{"v", "verbose"}, "Also print every byte sent and received."});
@@ -122,12 +122,26 @@ std::string Sha256(const QByteArray& bytes) {
   return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
-RunFacts Facts(const QString& hexFile, const LoadedFile& loaded, const AppState& framed) {
+// Read in pieces, so that a file of any size costs no more memory than
+// loading it; "" with the reason when it cannot be read.
+std::string FileSha256(const std::string& path, std::string& error) {
+  FileSource source(path);
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  std::vector<char> buffer(size_t{1} << 16);
+  for (size_t got; (got = source.Read(buffer.data(), buffer.size())) > 0;) {
+    hash.addData(QByteArrayView(buffer.data(), static_cast<qsizetype>(got)));
+  }
+  error = source.error();
+  return error.empty() ? hash.result().toHex().toStdString() : "";
+}
+
+std::optional<RunFacts> Facts(const QString& hexFile, const LoadedFile& loaded, const AppState& framed,
+                              std::string& error) {
   RunFacts facts;
   facts.notProgrammed = loaded.notes.otherAreas;
-  QFile file(hexFile);
-  facts.hexPath = LocalPath(QFileInfo(hexFile).absoluteFilePath());
-  if (file.open(QIODevice::ReadOnly)) facts.hexSha256 = Sha256(file.readAll());
+  facts.hexPath = AbsoluteLocalPath(hexFile);
+  facts.hexSha256 = FileSha256(LocalPath(hexFile), error);
+  if (!error.empty()) return std::nullopt;
   facts.frameLength = framed.FrameLength;
   facts.frameSha256 = Sha256(QByteArray(reinterpret_cast<const char*>(framed.DownloadFrame.data()) + 1,
                                         framed.FrameLength));
@@ -188,9 +202,11 @@ int RunDownload(const QStringList& args) {
   SettingsStore store;
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
                                                 : ReadStored(store, kBaudRateSetting);
-  const RunFacts facts = Facts(hexFile, loaded, probe);
+  std::string unreadable;
+  const std::optional<RunFacts> facts = Facts(hexFile, loaded, probe, unreadable);
+  if (!facts) return UsageError("download", "cannot read " + hexFile + ": " + QString::fromStdString(unreadable));
   ProgressDisplay display(DisplayMode(parser));
-  RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, facts, display, log);
+  RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, *facts, display, log);
   const int stopFd = StopSignalFd(policy->loop);
   QElapsedTimer clock;
   clock.start();
@@ -201,9 +217,12 @@ int RunDownload(const QStringList& args) {
     boards.back()->Open(target, baud + ",n,8,1");
   }
   RunBoards(boards, clock, display, stopFd);
+  int status = report.FirstFailure();
   if (policy->loop) {
     report.Summary();
-    return report.Failed() == 0 ? kExitSuccess : kExitFailure;
+    status = report.Failed() == 0 ? kExitSuccess : kExitFailure;
   }
-  return report.FirstFailure();
+  // The results on stdout are whole; a log that misses some must not pass.
+  const bool told = status == kExitSuccess || status == kExitFailure;
+  return report.LogIncomplete() && told ? kExitLogIncomplete : status;
 }

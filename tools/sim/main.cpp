@@ -16,6 +16,7 @@
 #include "SimOptions.h"
 #include "SimReport.h"
 #include "SimRunner.h"
+#include "StandardStreams.h"
 #include "ZentrelVersion.h"
 
 namespace {
@@ -114,6 +115,7 @@ bool PrepareChip(const SimOptions& options, const DeviceDescription& device, con
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardStreams();
   SimOptions options;
   std::string error;
   if (!ParseSimOptions({argv + 1, argv + argc}, options, error)) {
