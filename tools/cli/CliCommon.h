@@ -92,14 +92,16 @@ void PrintVersion();
 // folder, and the message the window would show.
 struct LoadedFile {
   LoadOutcome outcome = LoadOutcome::Faulty;
-  bool endRecord = false;
+  LoadNotes notes;
   std::string message;
-  bool Truncated() const { return outcome == LoadOutcome::Loaded && !endRecord; }
+  bool Truncated() const { return outcome == LoadOutcome::Loaded && !notes.endRecord; }
 };
 // Success text to successStream (stdout unless that carries data).
 LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo = Echo::All,
                             std::FILE* successStream = stdout);
 std::string TruncationWarning(const QString& file);
+// What of a loaded file no download carries, for --json and --log: bytes by area.
+QJsonObject NotProgrammedRecord(const OtherAreaBytes& bytes);
 // The outcome of a load for --json: outcome, message, byte counts, exit status.
 QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppState& state, int exitCode);
 // The exit status that a load outcome gives.

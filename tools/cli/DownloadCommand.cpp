@@ -166,8 +166,10 @@ std::string FileSha256(const std::string& path, std::string& error) {
   return error.empty() ? hash.result().toHex().toStdString() : "";
 }
 
-std::optional<RunFacts> Facts(const QString& hexFile, const AppState& framed, std::string& error) {
+std::optional<RunFacts> Facts(const QString& hexFile, const LoadedFile& loaded, const AppState& framed,
+                              std::string& error) {
   RunFacts facts;
+  facts.notProgrammed = loaded.notes.otherAreas;
   facts.hexPath = AbsoluteLocalPath(hexFile);
   facts.hexSha256 = FileSha256(LocalPath(hexFile), error);
   if (!error.empty()) return std::nullopt;
@@ -259,7 +261,7 @@ int RunDownload(const QStringList& args) {
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
                                                 : ReadStored(store, kBaudRateSetting);
   std::string unreadable;
-  const std::optional<RunFacts> facts = Facts(hexFile, probe, unreadable);
+  const std::optional<RunFacts> facts = Facts(hexFile, loaded, probe, unreadable);
   if (!facts) return UsageError("download", "cannot read " + hexFile + ": " + QString::fromStdString(unreadable));
   ProgressDisplay display(DisplayMode(parser));
   RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet"), parser.value("station").toStdString()},

@@ -48,6 +48,7 @@ QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const s
                      {"hexSha256", Text(facts.hexSha256)},
                      {"frameLength", facts.frameLength},
                      {"frameSha256", Text(ownFrame ? attempt.frameSha256 : facts.frameSha256)},
+                     {"notProgrammed", NotProgrammedRecord(facts.notProgrammed)},
                      {"result", ResultName(attempt)},
                      {"message", Text(attempt.message)},
                      {"bytes", attempt.done},
