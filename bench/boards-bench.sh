@@ -12,14 +12,7 @@
 set -euo pipefail
 
 bin=${1:-build-bench/bin}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$work/config
+source "$(dirname "$0")/scratch.sh"
 config=$bin/config.txt
 image=$work/image.hex
 
@@ -30,7 +23,7 @@ start_sim() {
   local log=$1
   shift
   "$bin/zentrel-sim" --config "$config" --baud 115200 --expect "$image" "$@" >"$log" 2>&1 &
-  pids+=($!)
+  sim_pids+=($!)
   for _ in $(seq 200); do
     if grep -q '^device ' "$log"; then awk '/^device /{print $2; exit}' "$log"; return; fi
     sleep 0.02
@@ -39,26 +32,17 @@ start_sim() {
   exit 1
 }
 
-# cpu_time FILE COMMAND...: runs COMMAND and writes its user + system seconds to FILE.
-cpu_time() {
-  python3 -c 'import os, subprocess, sys
-pid = subprocess.Popen(sys.argv[2:]).pid
-_, status, usage = os.wait4(pid, 0)
-open(sys.argv[1], "w").write("%f\n" % (usage.ru_utime + usage.ru_stime))
-sys.exit(os.waitstatus_to_exitcode(status))' "$@"
-}
-
 echo "8 KiB program a board, lines paced at 115200 baud:"
 one_s="" one_cpu=""
 for boards in 1 4 16; do
-  pids=()
+  sim_pids=()
   args=()
   for n in $(seq "$boards"); do args+=(--device "$(start_sim "$work/sim$n.out" --signal-interval 0 --once)"); done
   start=$(date +%s.%N)
   cpu_time "$work/cpu" "$bin/zentrel-cli" download "$image" --config "$config" --no-progress --echo-timeout 10000 \
     "${args[@]}" >"$work/cli.out" 2>&1 || { cat "$work/cli.out" >&2; exit 1; }
   end=$(date +%s.%N)
-  for pid in "${pids[@]}"; do wait "$pid" || { echo "a simulator did not verify" >&2; exit 1; }; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" || { echo "a simulator did not verify" >&2; exit 1; }; done
   seconds=$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')
   frame_bytes=$(sed -n 's/^transfer complete: \([0-9]*\) bytes.*/\1/p' "$work/sim1.out")
   per_byte=$(awk -v c="$(cat "$work/cpu")" -v n="$frame_bytes" -v k="$boards" 'BEGIN {printf "%.2f", c * 1e6 / (n * k)}')
@@ -74,7 +58,7 @@ rounds=3
 echo "--loop, $rounds rounds, same program and pacing:"
 per_round_one=""
 for boards in 1 16; do
-  pids=()
+  sim_pids=()
   args=()
   for n in $(seq "$boards"); do args+=(--device "$(start_sim "$work/loop-sim$n.out")"); done
   rm -f "$work/loop.log"
@@ -90,7 +74,7 @@ for boards in 1 16; do
   end=$(date +%s.%N)
   kill -INT "$cli"
   wait "$cli" || { echo "an attempt failed:" >&2; cat "$work/loop.out" >&2; exit 1; }
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   per_round=$(awk -v a="$start" -v b="$end" -v r="$rounds" 'BEGIN {printf "%.3f", (b - a) / r}')
   [ -z "$per_round_one" ] && per_round_one=$per_round
   awk -v n="$boards" -v s="$per_round" -v o="$per_round_one" 'BEGIN {

@@ -40,15 +40,6 @@ start_sim() {
   exit 1
 }
 
-# cpu_time FILE COMMAND...: runs COMMAND and writes its user + system seconds to FILE.
-cpu_time() {
-  python3 -c 'import os, subprocess, sys
-pid = subprocess.Popen(sys.argv[2:]).pid
-_, status, usage = os.wait4(pid, 0)
-open(sys.argv[1], "w").write("%f\n" % (usage.ru_utime + usage.ru_stime))
-sys.exit(os.waitstatus_to_exitcode(status))' "$@"
-}
-
 # Runs one host against $device; prints the seconds it reports for the frame
 # and leaves its CPU seconds in $work/cpu (0 for the window, whose start-up
 # would swamp them).

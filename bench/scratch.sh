@@ -1,11 +1,22 @@
 # Sourced by the benchmark scripts: a scratch folder, removed on exit with
-# the simulator whose pid is in sim_pid, and the user's settings and port
-# map out of reach of every host.
+# the simulators whose pids are in sim_pid and sim_pids, the user's settings
+# and port map out of reach of every host, and cpu_time.
 work=$(mktemp -d)
 sim_pid=""
+sim_pids=()
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  for pid in $sim_pid "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 export XDG_CONFIG_HOME=$work/config
+
+# cpu_time FILE COMMAND...: runs COMMAND and writes its own user + system
+# seconds to FILE (not those of other processes, such as the simulators).
+cpu_time() {
+  python3 -c 'import os, subprocess, sys
+pid = subprocess.Popen(sys.argv[2:]).pid
+_, status, usage = os.wait4(pid, 0)
+open(sys.argv[1], "w").write("%f\n" % (usage.ru_utime + usage.ru_stime))
+sys.exit(os.waitstatus_to_exitcode(status))' "$@"
+}

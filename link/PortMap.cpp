@@ -82,3 +82,17 @@ std::string ResolvePortDevice(int portNumber, const std::string& mapDir,
   if (static_cast<size_t>(portNumber) > devices.size()) return "";
   return devices[static_cast<size_t>(portNumber) - 1];
 }
+
+std::vector<MappedPort> MappedPorts(const std::string& mapDir) {
+  std::vector<MappedPort> ports;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(mapDir, error)) {
+    const std::string name = entry.path().filename().string();
+    int port = 0;
+    if (!IsNumberedName(name, "COM") || name.size() > 8 || (port = std::stoi(name.substr(3))) < 1) continue;
+    const std::string device = LinkTarget(entry.path());
+    if (entry.is_symlink(error) && fs::exists(device, error)) ports.push_back({port, device});
+  }
+  std::sort(ports.begin(), ports.end(), [](const MappedPort& a, const MappedPort& b) { return a.port < b.port; });
+  return ports;
+}

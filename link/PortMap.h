@@ -14,3 +14,11 @@ std::string ResolvePortDevice(int portNumber, const std::string& mapDir,
 
 // The listed devices that the default rule counts, in order (COM1 first).
 std::vector<std::string> DefaultPortDevices(const std::vector<std::string>& listed);
+
+// A link COM<n> of the port map and the device it names.
+struct MappedPort {
+  int port = 0;
+  std::string device;
+};
+// Every link of the port map folder whose device exists, in the order of n.
+std::vector<MappedPort> MappedPorts(const std::string& mapDir);

@@ -177,6 +177,12 @@ std::string AbsoluteLocalPath(const QString& path) {
   return error ? LocalPath(path) : absolute.string();
 }
 
+std::string Canonical(const std::string& path) {
+  std::error_code error;
+  const auto real = std::filesystem::canonical(path, error);
+  return error ? path : real.string();
+}
+
 QString EscapedName(const std::string& bytes) {
   QString name;
   for (size_t at = 0; at < bytes.size();) {

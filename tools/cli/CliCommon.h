@@ -67,6 +67,9 @@ std::string LocalPath(const QString& path);
 // The same, from the current folder when relative (links are not resolved).
 std::string AbsoluteLocalPath(const QString& path);
 
+// The real path of a file (links resolved), or path itself when it has none.
+std::string Canonical(const std::string& path);
+
 // A name that is bytes, for JSON, which holds text only: UTF-8 is kept, a
 // byte outside it is written \xNN and a backslash \\, so that every name
 // can be told from every other.

@@ -27,12 +27,6 @@ std::string Identity(const QSerialPortInfo& info) {
   return parts.isEmpty() ? "serial port" : parts.join(", ").toStdString();
 }
 
-std::string Canonical(const std::string& path) {
-  std::error_code error;
-  const auto real = std::filesystem::canonical(path, error);
-  return error ? path : real.string();
-}
-
 // What a device is: a serial port the system lists, another file, or nothing.
 std::string Describe(const std::string& device, const QList<QSerialPortInfo>& known) {
   std::error_code error;

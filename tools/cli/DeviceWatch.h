@@ -1,0 +1,47 @@
+#pragma once
+// download --watch: serial devices that appear while the station runs
+// become boards, and boards whose device disappears are dropped. A link
+// COM<n> that appears in the port map counts as a device too (that is how
+// the simulator plugs a board in).
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ProgressDisplay.h"
+#include "UsbFilter.h"
+
+// A device the watch can see: the key tells one plugging-in from the next
+// (the link and the device it names, or the device).
+struct WatchedDevice {
+  std::string key;
+  BoardTarget target;
+  std::string real;  // the device's real path
+};
+
+class DeviceWatch {
+ public:
+  // With filters, only devices whose USB adapter they choose.
+  DeviceWatch(std::vector<UsbFilter> filters, std::string mapDir)
+      : filters_(std::move(filters)), mapDir_(std::move(mapDir)) {}
+
+  // What is there at the start is no new board; nor is a device that a
+  // board given on the command line already reaches.
+  void Start(const std::vector<BoardTarget>& named);
+
+  struct Change {
+    std::vector<WatchedDevice> appeared;
+    std::vector<std::string> gone;  // keys
+  };
+  // What appeared and what went since the last scan.
+  Change Scan();
+
+ private:
+  std::vector<WatchedDevice> Present() const;
+  bool Named(const WatchedDevice& device) const;
+
+  std::vector<UsbFilter> filters_;
+  std::string mapDir_;
+  std::set<std::string> namedDevices_;  // real paths
+  std::set<int> namedPorts_;
+  std::set<std::string> known_;
+};
