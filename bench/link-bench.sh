@@ -121,14 +121,16 @@ echo "  zentrel-cli time / reference time: $(ratio "$(column_median paced-zentre
 awk -v r="$(column_median paced-reference_loop 3)" -v c="$(column_median paced-zentrel-cli 3)" -v n="$frame_bytes" 'BEGIN {
   printf "  CPU (user + system) a frame byte: reference_loop %.1f us, zentrel-cli %.1f us: %.2f x  (goal: 1.10 or less)\n",
          r * 1e6 / n, c * 1e6 / n, c / r }'
-echo "(c) simulator paced at $baud baud behind a ${latency_us} us adapter turnaround, medians:"
-awk -v n="$frame_bytes" -v b="$baud" -v l="$latency_us" 'BEGIN {
-  printf "  line limit      %8.3f s %9.0f bytes/s %7.1f us/byte   (1 / (20 / baud + latency))\n",
-         n * (20 / b + l / 1e6), 1 / (20 / b + l / 1e6), 20e6 / b + l }'
-for host in reference_loop zentrel-cli; do
-  report_host latency "$host"
-  awk -v h="$host" -v s="$(column_median "latency-$host" 1)" -v n="$frame_bytes" -v b="$baud" -v l="$latency_us" 'BEGIN {
-    printf "    %s rate / line limit: %.2f\n", h, (n / s) * (20 / b + l / 1e6) }'
-done
+if [ "$latency_runs" -gt 0 ]; then
+  echo "(c) simulator paced at $baud baud behind a ${latency_us} us adapter turnaround, medians:"
+  awk -v n="$frame_bytes" -v b="$baud" -v l="$latency_us" 'BEGIN {
+    printf "  line limit      %8.3f s %9.0f bytes/s %7.1f us/byte   (1 / (20 / baud + latency))\n",
+           n * (20 / b + l / 1e6), 1 / (20 / b + l / 1e6), 20e6 / b + l }'
+  for host in reference_loop zentrel-cli; do
+    report_host latency "$host"
+    awk -v h="$host" -v s="$(column_median "latency-$host" 1)" -v n="$frame_bytes" -v b="$baud" -v l="$latency_us" 'BEGIN {
+      printf "    %s rate / line limit: %.2f\n", h, (n / s) * (20 / b + l / 1e6) }'
+  done
+fi
 echo "  window time / reference time: offscreen $(ratio "$(column_median paced-window-offscreen 1)" "$reference")," \
   "Xvfb $(ratio "$(column_median paced-window-xvfb 1)" "$reference")  (goal under Xvfb: 1.25 or less)"

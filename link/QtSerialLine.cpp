@@ -226,6 +226,7 @@ bool QtSerialLine::OpenDevice(const std::string& devicePath, const std::string& 
     return false;
   }
   port_.clearError();
+  fd_ = static_cast<int>(port_.handle());
   AskForLowLatency();
   return true;
 }
@@ -248,8 +249,8 @@ std::string QtSerialLine::OpenFailure(const std::string& devicePath) const {
 // Each echo waits on the driver's receive timer; a pseudo-terminal or a
 // driver without the flag refuses, which costs only latency.
 void QtSerialLine::AskForLowLatency() {
-  const int fd = static_cast<int>(port_.handle());
   serial_struct serial{};
+  const int fd = fd_;
   if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
   serial.flags |= ASYNC_LOW_LATENCY;
   (void)ioctl(fd, TIOCSSERIAL, &serial);
@@ -259,6 +260,7 @@ void QtSerialLine::Close() {
   received_.clear();
   if (closing_ || !port_.isOpen()) return;
   closing_ = true;
+  fd_ = -1;
   port_.close();
   lock_.Release();
   closing_ = false;
@@ -271,11 +273,11 @@ bool QtSerialLine::IsOpen() const { return port_.isOpen(); }
 // take the byte at once, and then for every byte until it has drained, so
 // that the bytes keep their order.
 void QtSerialLine::WriteByte(uint8_t value) {
-  if (!port_.isOpen()) return;
+  if (fd_ < 0) return;
   ssize_t wrote = -1;
   if (port_.bytesToWrite() == 0) {
     do {
-      wrote = write(Handle(), &value, 1);
+      wrote = write(fd_, &value, 1);
     } while (wrote < 0 && errno == EINTR);
   }
   if (wrote == 1) return;
@@ -302,7 +304,7 @@ void QtSerialLine::RaiseReceive() {
 
 std::string QtSerialLine::ReadAll() {
   readSinceRaise_ = true;
-  if (!port_.isOpen()) return "";
+  if (fd_ < 0) return "";
   std::string bytes = received_;
   received_.clear();
   if (port_.bytesAvailable() > 0) {
@@ -313,7 +315,7 @@ std::string QtSerialLine::ReadAll() {
 }
 
 bool QtSerialLine::WaitForInput(int milliseconds) {
-  if (!port_.isOpen()) return false;
+  if (fd_ < 0) return false;
   if (received_.empty() && port_.bytesAvailable() == 0 && !ReadFromDevice(milliseconds)) return false;
   if (onReceive) onReceive();
   return true;
@@ -323,7 +325,7 @@ bool QtSerialLine::WaitForInput(int milliseconds) {
 // polls again and copies through its buffers: the download's per-byte path.
 // False when nothing came in time or the line has gone.
 bool QtSerialLine::ReadFromDevice(int milliseconds) {
-  const int fd = Handle();
+  const int fd = fd_;
   pollfd entry{fd, POLLIN, 0};
   if (milliseconds != 0 && poll(&entry, 1, milliseconds) <= 0) return false;
   char chunk[4096];

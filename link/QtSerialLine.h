@@ -41,7 +41,7 @@ class QtSerialLine : public QObject, public SerialLine {
   bool PulseResetLine(const ResetSequence& sequence, std::string& error);
   // The open device's file descriptor, -1 when closed: a host that drives
   // several lines from one poll loop waits on it, then calls WaitForInput(0).
-  int Handle() const { return port_.isOpen() ? static_cast<int>(port_.handle()) : -1; }
+  int Handle() const { return fd_; }
 
  private:
   void RaiseReceive();
@@ -64,4 +64,7 @@ class QtSerialLine : public QObject, public SerialLine {
   std::string received_;
   DeviceLock lock_;
   QSerialPort port_;
+  // The open port's descriptor, -1 while closed: the per-byte path asks
+  // this rather than QSerialPort.
+  int fd_ = -1;
 };

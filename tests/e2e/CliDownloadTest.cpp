@@ -557,3 +557,50 @@ TEST_F(CliDownload, EveryUnitGetsItsOwnNumberWhateverFailsAndWhoeverShares) {
 }
 
 }  // namespace
+
+namespace {
+
+// A station started with no board: boards registered in the port map while
+// it runs are flashed, one killed is dropped and flashed again once back.
+TEST_F(CliDownload, WatchTakesBoardsThatComeAndGo) {
+  const std::string file = WriteImage("image.hex", std::string(1500, '\x66'));
+  const std::string log = dir.file("station.log");
+  QProcess cli;
+  cli.start(Q(BinPath("zentrel-cli")), {"download", Q(file), "--config", config, "--loop", "--watch", "--log",
+                                        Q(log), "--no-progress"});
+  ASSERT_TRUE(cli.waitForStarted());
+  const auto records = [&] { return LogRecords(log).size(); };
+  // Bounded only so that a hang fails.
+  const auto awaitRecords = [&](size_t count) {
+    for (int wait = 0; wait < 300 && records() < count; ++wait) QThread::msleep(100);
+    return records();
+  };
+  const QStringList board{"--config", config, "--expect", Q(file), "--signal-interval", "0"};
+  auto first = std::make_unique<SimulatedBoard>(board + QStringList{"--as-port", "3"});
+  ASSERT_EQ(awaitRecords(1), 1u);
+  SimulatedBoard second(board + QStringList{"--as-port", "4", "--once"});
+  ASSERT_EQ(awaitRecords(2), 2u);
+  first->Signal(SIGTERM);
+  std::vector<std::string> saw{first->Finish().out, second.Finish().out};
+  first = std::make_unique<SimulatedBoard>(board + QStringList{"--as-port", "3"});
+  ASSERT_EQ(awaitRecords(3), 3u);
+  first->Signal(SIGTERM);
+  saw.push_back(first->Finish().out);
+  kill(static_cast<pid_t>(cli.processId()), SIGINT);
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const std::string out = cli.readAllStandardOutput().toStdString();
+  const std::string err = cli.readAllStandardError().toStdString();
+  EXPECT_EQ(cli.exitCode(), 0) << out << err;
+  size_t transfers = 0;
+  for (const std::string& text : saw) {
+    for (size_t at = text.find("verified:"); at != std::string::npos; at = text.find("verified:", at + 1)) ++transfers;
+  }
+  EXPECT_EQ(transfers, 3u);
+  for (const QJsonObject& record : LogRecords(log)) EXPECT_EQ(record["result"].toString(), "passed");
+  EXPECT_NE(out.find("Summary: 3 attempts, 3 passed, 0 failed"), std::string::npos) << out;
+  for (const char* said : {"COM3 (", "COM4 ("}) EXPECT_NE(err.find(said), std::string::npos) << err;
+  EXPECT_NE(err.find("appeared: a new board"), std::string::npos) << err;
+  EXPECT_NE(err.find("has gone; its board is dropped"), std::string::npos) << err;
+}
+
+}  // namespace

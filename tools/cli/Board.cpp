@@ -85,7 +85,7 @@ void Board::Receive() {
     TakeOutcome("");
   } else if (state_.FrameIndex != lastIndex_) {
     lastIndex_ = state_.FrameIndex;
-    deadline_ = clock_->elapsed() + policy_.echoMs;
+    deadline_ = now_ + policy_.echoMs;
   }
 }
 

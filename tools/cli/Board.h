@@ -78,14 +78,19 @@ class Board : public LinkHost {
   bool Open(const BoardTarget& target, const std::string& settings);
   // Before Open: what to do, the run's clock, and where the news goes.
   void Start(const BoardPolicy& policy, const QElapsedTimer& clock, BoardEvents& events);
-  // Reads what the line has; call when its Handle() is readable.
-  void Service() { line_.WaitForInput(0); }
+  // Reads what the line has; call when its Handle() is readable, with the
+  // run's clock as it reads now.
+  void Service(qint64 now) {
+    now_ = now;
+    line_.WaitForInput(0);
+  }
   void CheckDeadline(qint64 now);
   // Ends the run: a transfer in flight is reported as interrupted.
   void Interrupt();
 
   int Handle() const { return line_.Handle(); }
   bool Active() const { return phase_ != Phase::Done; }
+  bool Transferring() const { return phase_ == Phase::Transferring; }
   qint64 Deadline() const { return deadline_; }
   ProgressLine Progress(qint64 now) const;
 
@@ -128,6 +133,7 @@ class Board : public LinkHost {
   BoardEvents* events_ = nullptr;
   qint64 deadline_ = std::numeric_limits<qint64>::max();
   qint64 attemptStart_ = 0;
+  qint64 now_ = 0;  // the run's clock when the line was last served
   int32_t lastIndex_ = 0;
   int rounds_ = 0;
   int failures_ = 0;  // in a row, for --retries

@@ -7,6 +7,7 @@
 namespace {
 
 constexpr int kRedrawMs = 100;
+constexpr qint64 kRefreshMs = 1000;
 
 // The lines to wait on; kept from round to round, so that a byte allocates
 // nothing. The first entry is the stop descriptor.
@@ -15,9 +16,11 @@ struct PollSet {
   std::vector<Board*> owners;
 };
 
-// Waits for any board's line, or the nearest deadline or redraw; false
-// once the run is to stop.
-bool PollOnce(std::vector<std::unique_ptr<Board>>& boards, qint64 now, int stopFd, PollSet& set) {
+// Waits for any board's line, or the nearest deadline or redraw, and
+// serves the lines that have input; false once the run is to stop. The
+// clock is read once a wait, the least a byte can cost.
+bool PollOnce(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer& clock, qint64& now, int stopFd,
+              PollSet& set) {
   set.fds.assign(1, pollfd{stopFd, POLLIN, 0});
   set.owners.assign(1, nullptr);
   qint64 wait = kRedrawMs;
@@ -27,10 +30,12 @@ bool PollOnce(std::vector<std::unique_ptr<Board>>& boards, qint64 now, int stopF
     set.owners.push_back(board.get());
     wait = std::min(wait, std::max<qint64>(0, board->Deadline() - now));
   }
-  if (poll(set.fds.data(), set.fds.size(), static_cast<int>(wait)) <= 0) return true;
+  const int ready = poll(set.fds.data(), set.fds.size(), static_cast<int>(wait));
+  now = clock.elapsed();
+  if (ready <= 0) return true;
   if (set.fds[0].revents != 0) return false;
   for (size_t i = 1; i < set.fds.size(); ++i) {
-    if (set.fds[i].revents != 0) set.owners[i]->Service();
+    if (set.fds[i].revents != 0) set.owners[i]->Service(now);
   }
   return true;
 }
@@ -43,17 +48,20 @@ std::vector<ProgressLine> Lines(const std::vector<std::unique_ptr<Board>>& board
 
 }  // namespace
 
-void RunBoards(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer& clock, ProgressDisplay& display,
-               int stopFd) {
+void RunBoards(Boards& boards, const QElapsedTimer& clock, ProgressDisplay& display, int stopFd,
+               const std::function<void(Boards&)>& refresh) {
   auto anyActive = [&] {
     return std::any_of(boards.begin(), boards.end(), [](const auto& board) { return board->Active(); });
   };
-  qint64 nextDraw = 0;
+  qint64 now = clock.elapsed(), nextDraw = 0, nextRefresh = 0;
   PollSet set;
-  while (anyActive()) {
-    if (!PollOnce(boards, clock.elapsed(), stopFd, set)) break;
-    const qint64 now = clock.elapsed();
+  while (refresh || anyActive()) {
+    if (!PollOnce(boards, clock, now, stopFd, set)) break;
     for (auto& board : boards) board->CheckDeadline(now);
+    if (refresh && now >= nextRefresh) {
+      refresh(boards);
+      nextRefresh = now + kRefreshMs;
+    }
     if (now >= nextDraw) {
       display.Draw(Lines(boards, now), now);
       nextDraw = now + kRedrawMs;

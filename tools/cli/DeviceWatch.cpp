@@ -39,16 +39,17 @@ std::vector<WatchedDevice> DeviceWatch::Present() const {
   return present;
 }
 
-DeviceWatch::Change DeviceWatch::Scan() {
-  Change change;
+std::vector<WatchedDevice> DeviceWatch::Scan() {
+  std::vector<WatchedDevice> appeared;
   std::set<std::string> now;
   for (const WatchedDevice& device : Present()) {
     now.insert(device.key);
-    if (known_.count(device.key) == 0 && !Named(device)) change.appeared.push_back(device);
-  }
-  for (const std::string& key : known_) {
-    if (now.count(key) == 0) change.gone.push_back(key);
+    if (known_.count(device.key) == 0 && !Named(device)) appeared.push_back(device);
   }
   known_ = std::move(now);
-  return change;
+  return appeared;
+}
+
+std::string WatchedDevice::Name() const {
+  return target.device.empty() ? "COM" + std::to_string(target.port) + " (" + real + ")" : target.device;
 }

@@ -16,6 +16,7 @@ struct WatchedDevice {
   std::string key;
   BoardTarget target;
   std::string real;  // the device's real path
+  std::string Name() const;  // "COM5 (/dev/pts/7)" or the device
 };
 
 class DeviceWatch {
@@ -28,12 +29,10 @@ class DeviceWatch {
   // board given on the command line already reaches.
   void Start(const std::vector<BoardTarget>& named);
 
-  struct Change {
-    std::vector<WatchedDevice> appeared;
-    std::vector<std::string> gone;  // keys
-  };
-  // What appeared and what went since the last scan.
-  Change Scan();
+  // What appeared since the last scan.
+  std::vector<WatchedDevice> Scan();
+  // Whether the device of key was there at the last scan.
+  bool Has(const std::string& key) const { return known_.count(key) != 0; }
 
  private:
   std::vector<WatchedDevice> Present() const;

@@ -7,12 +7,15 @@
 
 #include <QCryptographicHash>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "BoardLoop.h"
+#include "DeviceWatch.h"
 #include "ByteSource.h"
 #include "Commands.h"
 #include "DownloadFrame.h"
@@ -30,12 +33,12 @@ std::optional<int> PositiveNumber(const QString& text) {
 }
 
 // The devices that --usb chooses, each once; a filter that chooses none is
-// an error, said in error.
-std::vector<BoardTarget> UsbTargets(const std::vector<UsbFilter>& filters, QString& error) {
+// an error, said in error, unless devices are watched for.
+std::vector<BoardTarget> UsbTargets(const std::vector<UsbFilter>& filters, bool watch, QString& error) {
   std::vector<BoardTarget> targets;
   const std::vector<SerialDevice> listed = ListSerialDevices();
   for (const UsbFilter& filter : filters) {
-    if (MatchingDevices(listed, {filter}).empty()) {
+    if (!watch && MatchingDevices(listed, {filter}).empty()) {
       error = "no serial device matches --usb " + QString::fromStdString(filter.text) +
               " (zentrel-cli ports lists the devices and their ids).";
     }
@@ -60,7 +63,7 @@ std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser
   for (const QString& device : parser.values("device")) {
     targets.push_back(BoardTarget{0, AbsoluteLocalPath(device)});
   }
-  if (targets.empty() && !parser.isSet("usb")) {
+  if (targets.empty() && !parser.isSet("usb") && !parser.isSet("watch")) {
     SettingsStore store;
     const auto stored = NumberValue(ReadStored(store, kPortNumberSetting));
     if (!stored) {
@@ -101,6 +104,9 @@ void AddOptions(QCommandLineParser& parser) {
                                "to N times (default 0).", "N", "0"});
   parser.addOption({"loop", "Keep every port open and flash each board that signals, round after "
                             "round; Ctrl-C prints the totals."});
+  parser.addOption({"watch", "With --loop: take every serial device that appears (of those --usb "
+                             "chooses, if given), and every COM link that appears in the port map, as a "
+                             "new board; drop a board whose device goes."});
   parser.addOption({"log", "Append one JSON line per attempt to FILE, a regular file.", "FILE"});
   parser.addOption({"station", "Name the station in every result line and record.", "NAME"});
   parser.addOption({"serial-number", "Write a unit number into each board's program: ADDR:FIRST[:BYTES], "
@@ -141,6 +147,8 @@ std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& err
     error = "--baud takes a positive whole number.";
   } else if (parser.isSet("quiet") && parser.isSet("verbose")) {
     error = "-q and -v exclude each other.";
+  } else if (parser.isSet("watch") && !parser.isSet("loop")) {
+    error = "--watch goes with --loop.";
   }
   if (!error.isEmpty()) return std::nullopt;
   BoardPolicy policy;
@@ -215,6 +223,30 @@ std::optional<int> SetUpUnitNumbers(const QCommandLineParser& parser, const AppS
   return kExitRefused;
 }
 
+// --watch: the boards that the watch made, and the keys of their devices.
+struct WatchedBoards {
+  DeviceWatch watch;
+  std::map<const Board*, std::string> keys;
+};
+
+// A board for each device that appeared; a board whose device went is
+// dropped once no transfer runs on it (one in flight fails on its line first).
+void RefreshWatched(WatchedBoards& watched, Boards& boards, BoardEvents& events,
+                    const std::function<Board&(const BoardTarget&)>& add) {
+  const std::vector<WatchedDevice> appeared = watched.watch.Scan();
+  std::erase_if(boards, [&](const std::unique_ptr<Board>& board) {
+    const auto key = watched.keys.find(board.get());
+    if (key == watched.keys.end() || watched.watch.Has(key->second) || board->Transferring()) return false;
+    events.Note(board->Progress(0).name + " has gone; its board is dropped.");
+    watched.keys.erase(key);
+    return true;
+  });
+  for (const WatchedDevice& device : appeared) {
+    events.Note(device.Name() + " appeared: a new board.");
+    watched.keys[&add(device.target)] = device.key;
+  }
+}
+
 }  // namespace
 
 int RunDownload(const QStringList& args) {
@@ -245,7 +277,7 @@ int RunDownload(const QStringList& args) {
   }
   std::optional<UnitNumbers> unitNumbers;
   if (auto refused = SetUpUnitNumbers(parser, probe, unitNumbers)) return *refused;
-  const std::vector<BoardTarget> chosen = UsbTargets(*filters, error);
+  const std::vector<BoardTarget> chosen = UsbTargets(*filters, parser.isSet("watch"), error);
   if (!error.isEmpty()) {
     PrintError("zentrel-cli download: " + error);
     return kExitFailure;
@@ -271,13 +303,22 @@ int RunDownload(const QStringList& args) {
   const int stopFd = StopSignalFd(policy->loop);
   QElapsedTimer clock;
   clock.start();
-  std::vector<std::unique_ptr<Board>> boards;
-  for (const BoardTarget& target : *targets) {
+  Boards boards;
+  auto add = [&](const BoardTarget& target) -> Board& {
     boards.push_back(std::make_unique<Board>(state, SettingsStore::PortMapDirectory()));
     boards.back()->Start(boardPolicy, clock, report);
     boards.back()->Open(target, baud + ",n,8,1");
+    return *boards.back();
+  };
+  for (const BoardTarget& target : *targets) add(target);
+  std::optional<WatchedBoards> watched;
+  std::function<void(Boards&)> refresh;
+  if (parser.isSet("watch")) {
+    watched.emplace(WatchedBoards{DeviceWatch(*filters, SettingsStore::PortMapDirectory()), {}});
+    watched->watch.Start(*targets);
+    refresh = [&](Boards& all) { RefreshWatched(*watched, all, report, add); };
   }
-  RunBoards(boards, clock, display, stopFd);
+  RunBoards(boards, clock, display, stopFd, refresh);
   int status = report.FirstFailure();
   if (policy->loop) {
     report.Summary();
