@@ -568,7 +568,11 @@ TEST_F(CliDownload, WatchTakesBoardsThatComeAndGo) {
   QProcess cli;
   cli.start(Q(BinPath("zentrel-cli")), {"download", Q(file), "--config", config, "--loop", "--watch", "--log",
                                         Q(log), "--no-progress"});
-  ASSERT_TRUE(cli.waitForStarted());
+  // What is there before the watch begins is no new board.
+  cli.setReadChannel(QProcess::StandardError);
+  QByteArray said;
+  while (!said.contains("Watching") && cli.waitForReadyRead(10000)) said += cli.readAllStandardError();
+  ASSERT_TRUE(said.contains("Watching")) << said.toStdString();
   const auto records = [&] { return LogRecords(log).size(); };
   // Bounded only so that a hang fails.
   const auto awaitRecords = [&](size_t count) {
@@ -589,7 +593,7 @@ TEST_F(CliDownload, WatchTakesBoardsThatComeAndGo) {
   kill(static_cast<pid_t>(cli.processId()), SIGINT);
   ASSERT_TRUE(cli.waitForFinished(30000));
   const std::string out = cli.readAllStandardOutput().toStdString();
-  const std::string err = cli.readAllStandardError().toStdString();
+  const std::string err = said.toStdString() + cli.readAllStandardError().toStdString();
   EXPECT_EQ(cli.exitCode(), 0) << out << err;
   size_t transfers = 0;
   for (const std::string& text : saw) {

@@ -317,6 +317,8 @@ int RunDownload(const QStringList& args) {
     watched.emplace(WatchedBoards{DeviceWatch(*filters, SettingsStore::PortMapDirectory()), {}});
     watched->watch.Start(*targets);
     refresh = [&](Boards& all) { RefreshWatched(*watched, all, report, add); };
+    report.Note("Watching for serial devices" + std::string(filters->empty() ? "" : " that --usb chooses") +
+                " and COM links in " + SettingsStore::PortMapDirectory() + " that appear.");
   }
   RunBoards(boards, clock, display, stopFd, refresh);
   int status = report.FirstFailure();
