@@ -25,7 +25,7 @@ start_sim() {
   "$bin/zentrel-sim" --config "$config" --baud 115200 --expect "$image" "$@" >"$log" 2>&1 &
   sim_pids+=($!)
   for _ in $(seq 200); do
-    if grep -q '^device ' "$log"; then awk '/^device /{print $2; exit}' "$log"; return; fi
+    if grep -qs '^device ' "$log"; then awk '/^device /{print $2; exit}' "$log"; return; fi
     sleep 0.02
   done
   echo "zentrel-sim printed no device" >&2
