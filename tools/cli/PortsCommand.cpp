@@ -38,7 +38,8 @@ std::string Describe(const std::string& device, const QList<QSerialPortInfo>& kn
 }
 
 // With --usb, whether a device is one that the filters choose.
-bool Chosen(const std::string& device, const std::vector<SerialDevice>& devices, const std::vector<UsbFilter>& filters) {
+bool Chosen(const std::string& device, const std::vector<SerialDevice>& devices,
+            const std::vector<UsbFilter>& filters) {
   if (filters.empty()) return true;
   for (const SerialDevice& listed : devices) {
     if (Canonical(listed.path) == Canonical(device)) return !MatchingDevices({listed}, filters).empty();

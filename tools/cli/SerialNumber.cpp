@@ -128,7 +128,8 @@ std::optional<uint64_t> SerialCounter::Next(const SerialNumberPlace& place, std:
     next = std::max(next, value);
   }
   if (!NumberFits(next, place.bytes)) {
-    error = "the next serial number, " + std::to_string(next) + ", does not fit in " + Bytes(place.bytes) + " (counter " + path_ + ")";
+    error = "the next serial number, " + std::to_string(next) + ", does not fit in " + Bytes(place.bytes) +
+            " (counter " + path_ + ")";
     return std::nullopt;
   }
   return next;
