@@ -57,6 +57,9 @@ for file in \
   [ -e "$sim_tree/$file" ] || fail "the simulator's package has no /$file"
   [ ! -e "$tree/$file" ] || fail "the main package has /$file too"
 done
+for built in "$work"/bin/bootloader-*.hex "$work"/bin/bootloader-*.cod; do
+  [ -f "$sim_tree/usr/share/quorvel-zentrel/firmware/${built##*/}" ] || fail "the simulator's package has no ${built##*/}"
+done
 rules=$tree/usr/lib/udev/rules.d/60-quorvel-zentrel.rules
 grep -q 'ATTR{latency_timer}="1"' "$rules" || fail "the udev rule does not set the latency timer"
 grep -q 'SUBSYSTEMS=="usb-serial", ENV{ID_MM_DEVICE_IGNORE}="1"' "$rules" \
