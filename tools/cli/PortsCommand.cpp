@@ -91,5 +91,6 @@ int RunPorts(const QStringList& args) {
     header = true;
     PrintLine(stdout, "  " + device + "  " + Identity(info));
   }
+  if (!filters->empty() && numbered.empty() && !header) PrintLine(stdout, "No serial device has those USB ids.");
   return kExitSuccess;
 }
