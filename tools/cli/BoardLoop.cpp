@@ -1,8 +1,11 @@
 #include "BoardLoop.h"
 
 #include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -15,24 +18,32 @@ struct PollSet {
   std::vector<Board*> owners;
 };
 
-// Waits for any board's line, or the nearest deadline or redraw; false
-// once the run is to stop.
-bool PollOnce(std::vector<std::unique_ptr<Board>>& boards, qint64 now, int stopFd, PollSet& set) {
+// The number of the signal that stopFd has taken in.
+int StopSignal(int stopFd) {
+  signalfd_siginfo info{};
+  if (read(stopFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return SIGTERM;
+  return static_cast<int>(info.ssi_signo);
+}
+
+// Waits for any board's line, or the nearest deadline or redraw; the stop
+// signal's number once the run is to stop, else 0.
+int PollOnce(std::vector<std::unique_ptr<Board>>& boards, qint64 now, int stopFd, PollSet& set) {
   set.fds.assign(1, pollfd{stopFd, POLLIN, 0});
   set.owners.assign(1, nullptr);
   qint64 wait = kRedrawMs;
   for (auto& board : boards) {
     if (!board->Active()) continue;
+    wait = std::min(wait, std::max<qint64>(0, board->Deadline() - now));
+    if (board->Handle() < 0) continue;  // a port waiting to be tried again
     set.fds.push_back(pollfd{board->Handle(), POLLIN, 0});
     set.owners.push_back(board.get());
-    wait = std::min(wait, std::max<qint64>(0, board->Deadline() - now));
   }
-  if (poll(set.fds.data(), set.fds.size(), static_cast<int>(wait)) <= 0) return true;
-  if (set.fds[0].revents != 0) return false;
+  if (poll(set.fds.data(), set.fds.size(), static_cast<int>(wait)) <= 0) return 0;
+  if (set.fds[0].revents != 0) return StopSignal(stopFd);
   for (size_t i = 1; i < set.fds.size(); ++i) {
     if (set.fds[i].revents != 0) set.owners[i]->Service();
   }
-  return true;
+  return 0;
 }
 
 std::vector<ProgressLine> Lines(const std::vector<std::unique_ptr<Board>>& boards, qint64 now) {
@@ -43,15 +54,17 @@ std::vector<ProgressLine> Lines(const std::vector<std::unique_ptr<Board>>& board
 
 }  // namespace
 
-void RunBoards(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer& clock, ProgressDisplay& display,
-               int stopFd) {
+int RunBoards(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer& clock, ProgressDisplay& display,
+              int stopFd) {
   auto anyActive = [&] {
     return std::any_of(boards.begin(), boards.end(), [](const auto& board) { return board->Active(); });
   };
   qint64 nextDraw = 0;
   PollSet set;
+  int stop = 0;
   while (anyActive()) {
-    if (!PollOnce(boards, clock.elapsed(), stopFd, set)) break;
+    stop = PollOnce(boards, clock.elapsed(), stopFd, set);
+    if (stop != 0) break;
     const qint64 now = clock.elapsed();
     for (auto& board : boards) board->CheckDeadline(now);
     if (now >= nextDraw) {
@@ -59,8 +72,9 @@ void RunBoards(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer&
       nextDraw = now + kRedrawMs;
     }
   }
-  for (auto& board : boards) {
-    if (board->Active()) board->Interrupt();
-  }
   display.Clear();
+  for (auto& board : boards) {
+    if (board->Active()) board->Interrupt(stop);
+  }
+  return stop;
 }

@@ -1,13 +1,13 @@
 #pragma once
 // Drives every board from one poll loop in this thread, until each is done
-// or, with a stop descriptor, until that becomes readable (Ctrl-C).
+// or a stop signal arrives on stopFd (a signalfd: Ctrl-C, SIGTERM, SIGHUP).
 #include <memory>
 #include <vector>
 
 #include "Board.h"
 #include "ProgressDisplay.h"
 
-// Returns when no board is active or stopFd (if >= 0) is readable; boards
+// Returns 0 when no board is active, or the stop signal's number; boards
 // still active then are interrupted.
-void RunBoards(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer& clock, ProgressDisplay& display,
+int RunBoards(std::vector<std::unique_ptr<Board>>& boards, const QElapsedTimer& clock, ProgressDisplay& display,
                int stopFd);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,10 +58,12 @@ void AddOptions(QCommandLineParser& parser) {
       "signal, answers it and sends the download frame byte by byte, checking every echo.\n"
       "Several --port and --device options flash several boards at once; --loop flashes every "
       "board that signals, again and again, until Ctrl-C.\n"
-      "Results go to stdout, one line a board (a round); progress and diagnostics to stderr.\n"
+      "Results go to stdout, one line a board (a round); the load message, progress and "
+      "diagnostics to stderr.\n"
       "Exit status: 0 \"Download completed!\" on every board (with --loop: no attempt failed), "
       "1 a faulty file or a failed download (the failing byte is named), 2 usage or "
-      "configuration error, 3 the frame was refused.");
+      "configuration error, 3 the frame was refused, 128 + the signal's number (130 Ctrl-C, "
+      "143 SIGTERM, 129 SIGHUP) when a signal cut a board short.");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to send.");
   parser.addOption(ConfigOption());
   parser.addOption({"port", "Serial port number N, through the port map (default: the stored number).", "N"});
@@ -75,9 +78,14 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({"retries", "After a failed attempt, reset and start over from the first byte, up "
                                "to N times (default 0).", "N", "0"});
   parser.addOption({"loop", "Keep every port open and flash each board that signals, round after "
-                            "round; Ctrl-C prints the totals."});
+                            "round; a port that fails is tried again every second; Ctrl-C prints "
+                            "the totals."});
+  parser.addOption({"settle", "With --loop: after a board is flashed, take the next one only once its "
+                              "line has been quiet for S seconds (default 3), so that a program that "
+                              "resets is not flashed again.", "S", "3"});
   parser.addOption({"log", "Append one JSON line per attempt to FILE.", "FILE"});
-  parser.addOption(JsonOption("one object per board (per attempt with --loop)"));
+  parser.addOption(JsonOption("one object per board (per attempt with --loop, then the totals); "
+                              "the keys are in zentrel-cli(1)"));
   parser.addOption(QuietOption());
   parser.addOption({{"v", "verbose"}, "Also print every byte sent and received."});
   parser.addOption({"no-progress", "Do not draw the progress bar."});
@@ -90,14 +98,25 @@ std::optional<int> WholeNumber(const QString& text) {
   return value;
 }
 
+// Seconds, fractions allowed, as milliseconds; up to a day.
+std::optional<qint64> SecondsAsMs(const QString& text) {
+  bool ok = false;
+  const double seconds = text.toDouble(&ok);
+  if (!ok || !(seconds >= 0 && seconds <= 86400)) return std::nullopt;
+  return std::llround(seconds * 1000);
+}
+
 // The policy from the options; a usage error's text otherwise.
 std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& error) {
   const auto signalSeconds = PositiveNumber(parser.value("signal-timeout"));
   const auto echoMs = PositiveNumber(parser.value("echo-timeout"));
   const auto retries = WholeNumber(parser.value("retries"));
+  const auto settleMs = SecondsAsMs(parser.value("settle"));
   const QString reset = parser.value("reset");
   if (!signalSeconds || !echoMs) {
     error = "time-outs are positive whole numbers.";
+  } else if (!settleMs) {
+    error = "--settle takes a number of seconds from 0 to 86400.";
   } else if (!reset.isEmpty() && reset != "dtr" && reset != "rts") {
     error = "--reset takes dtr or rts.";
   } else if (!retries) {
@@ -111,6 +130,7 @@ std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& err
   BoardPolicy policy;
   policy.signalMs = qint64{*signalSeconds} * 1000;
   policy.echoMs = *echoMs;
+  policy.settleMs = *settleMs;
   policy.loop = parser.isSet("loop");
   policy.retries = *retries;
   policy.reset = reset.toStdString();
@@ -122,25 +142,39 @@ std::string Sha256(const QByteArray& bytes) {
   return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
+// The frame's facts only once it is built (FrameLength above 0).
 RunFacts Facts(const QString& hexFile, const AppState& framed) {
   RunFacts facts;
   QFile file(hexFile);
   facts.hexPath = LocalPath(QFileInfo(hexFile).absoluteFilePath());
   if (file.open(QIODevice::ReadOnly)) facts.hexSha256 = Sha256(file.readAll());
+  if (framed.FrameLength <= 0) return facts;
   facts.frameLength = framed.FrameLength;
   facts.frameSha256 = Sha256(QByteArray(reinterpret_cast<const char*>(framed.DownloadFrame.data()) + 1,
                                         framed.FrameLength));
   return facts;
 }
 
-// With --loop, Ctrl-C (and SIGTERM) become readable on a descriptor, so that
-// the loop ends with its totals; -1 otherwise.
-int StopSignalFd(bool loop) {
-  if (!loop) return -1;
+// A download that stopped before any port was touched: under --json a
+// download record like any other, with the reason.
+int Refuse(const QCommandLineParser& parser, const QString& hexFile, const LoadedFile& loaded) {
+  if (parser.isSet("json")) {
+    Attempt attempt;
+    attempt.exitCode = loaded.ExitStatus();
+    attempt.reason = loaded.RefusalReason();
+    attempt.message = loaded.refusal.empty() ? loaded.message : loaded.refusal;
+    PrintJson(AttemptRecord(attempt, Facts(hexFile, AppState{}), RecordTime()));
+  }
+  return loaded.ExitStatus();
+}
+
+// Ctrl-C, SIGTERM and SIGHUP become readable on a descriptor, so that a
+// board cut short is reported, logged and closed (its lock and exclusive
+// mode released) before the program ends.
+int StopSignalFd() {
   sigset_t stops;
   sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
   sigprocmask(SIG_BLOCK, &stops, nullptr);
   return signalfd(-1, &stops, SFD_CLOEXEC);
 }
@@ -168,15 +202,11 @@ int RunDownload(const QStringList& args) {
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
   const QString hexFile = parser.positionalArguments().front();
-  const LoadedFile loaded = LoadFileArgument(state, hexFile, EchoOf(parser));
-  if (loaded.outcome != LoadOutcome::Loaded) {
-    if (parser.isSet("json")) PrintJson(LoadRecord(hexFile, loaded, state, ExitStatus(loaded.outcome)));
-    return ExitStatus(loaded.outcome);
-  }
+  // stdout holds the results alone.
+  LoadedFile loaded = LoadFileArgument(state, hexFile, EchoOf(parser), stderr);
   AppState probe = state;  // refuse before any port is touched
-  if (const std::string why = BuildDownloadFrame(probe); !why.empty()) {
-    PrintLine(stderr, why);
-    return kExitRefused;
+  if (loaded.outcome != LoadOutcome::Loaded || !BuildFrameOrRefuse(probe, loaded, EchoOf(parser))) {
+    return Refuse(parser, hexFile, loaded);
   }
   AttemptLog log;
   std::string logError;
@@ -190,7 +220,7 @@ int RunDownload(const QStringList& args) {
   const RunFacts facts = Facts(hexFile, probe);
   ProgressDisplay display(DisplayMode(parser));
   RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, facts, display, log);
-  const int stopFd = StopSignalFd(policy->loop);
+  const int stopFd = StopSignalFd();
   QElapsedTimer clock;
   clock.start();
   std::vector<std::unique_ptr<Board>> boards;
@@ -199,10 +229,10 @@ int RunDownload(const QStringList& args) {
     boards.back()->Start(*policy, clock, report);
     boards.back()->Open(target, baud + ",n,8,1");
   }
-  RunBoards(boards, clock, display, stopFd);
-  if (policy->loop) {
-    report.Summary();
-    return report.Failed() == 0 ? kExitSuccess : kExitFailure;
-  }
+  const int stop = RunBoards(boards, clock, display, stopFd);
+  if (policy->loop) report.Summary();
+  // Ending a loop between boards is how a shift ends; cutting a board short is not.
+  if (stop != 0 && (report.Interrupted() > 0 || !policy->loop)) return 128 + stop;
+  if (policy->loop) return report.Failed() == 0 ? kExitSuccess : kExitFailure;
   return report.FirstFailure();
 }

@@ -23,31 +23,35 @@ std::string Seconds(qint64 ms) {
 const char* ResultName(const Attempt& attempt) {
   if (attempt.interrupted) return "interrupted";
   if (attempt.Passed()) return "passed";
-  return attempt.exitCode == kExitRefused ? "refused" : "failed";
+  return attempt.Refused() ? "refused" : "failed";
 }
+
+QJsonValue TextOrNull(const std::string& text) { return text.empty() ? QJsonValue() : QJsonValue(Text(text)); }
 
 }  // namespace
 
+std::string RecordTime() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString(); }
+
 QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& time) {
-  QJsonObject record{{"time", Text(time)},
-                     {"port", Text(attempt.name)},
-                     {"device", Text(attempt.device)},
-                     {"round", attempt.round},
-                     {"hexFile", Text(facts.hexPath)},
-                     {"hexSha256", Text(facts.hexSha256)},
-                     {"frameLength", facts.frameLength},
-                     {"frameSha256", Text(facts.frameSha256)},
-                     {"result", ResultName(attempt)},
-                     {"message", Text(attempt.message)},
-                     {"bytes", attempt.done},
-                     {"durationMs", attempt.durationMs},
-                     {"version", kZentrelVersion}};
-  if (attempt.failure) {
-    record["failingByte"] = attempt.failure->slot;
-    record["sent"] = attempt.failure->sent;
-    if (attempt.failure->echo) record["echo"] = *attempt.failure->echo;
-  }
-  return record;
+  const std::optional<FailingByte>& failure = attempt.failure;
+  return {{"format", kJsonFormat},
+          {"time", Text(time)},
+          {"port", TextOrNull(attempt.name)},
+          {"device", TextOrNull(attempt.device)},
+          {"round", attempt.round > 0 ? QJsonValue(attempt.round) : QJsonValue()},
+          {"hexFile", Text(facts.hexPath)},
+          {"hexSha256", TextOrNull(facts.hexSha256)},
+          {"frameLength", facts.frameLength > 0 ? QJsonValue(facts.frameLength) : QJsonValue()},
+          {"frameSha256", TextOrNull(facts.frameSha256)},
+          {"result", ResultName(attempt)},
+          {"reason", TextOrNull(attempt.reason)},
+          {"message", Text(attempt.message)},
+          {"bytes", attempt.done},
+          {"failingByte", failure ? QJsonValue(failure->slot) : QJsonValue()},
+          {"sent", failure ? QJsonValue(failure->sent) : QJsonValue()},
+          {"echo", failure && failure->echo ? QJsonValue(*failure->echo) : QJsonValue()},
+          {"durationMs", attempt.durationMs},
+          {"version", kZentrelVersion}};
 }
 
 std::string ResultLine(const Attempt& attempt, bool loop) {
@@ -83,10 +87,9 @@ void AttemptLog::Append(const QJsonObject& record) {
 }
 
 void RunReport::Attempted(const Attempt& attempt) {
-  if (!attempt.interrupted) ++(attempt.Passed() ? passed_ : failed_);
+  ++(attempt.interrupted ? interrupted_ : attempt.Passed() ? passed_ : failed_);
   if (attempt.last && !attempt.Passed() && firstFailure_ == kExitSuccess) firstFailure_ = attempt.exitCode;
-  const std::string now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-  const QJsonObject record = AttemptRecord(attempt, facts_, now);
+  const QJsonObject record = AttemptRecord(attempt, facts_, RecordTime());
   log_.Append(record);
   display_.Clear();
   // Without --loop only a board's last attempt is its result.
@@ -95,7 +98,6 @@ void RunReport::Attempted(const Attempt& attempt) {
          "; trying again");
     return;
   }
-  if (attempt.interrupted) return;
   if (options_.json) {
     PrintJson(record);
   } else if (!options_.quiet || !attempt.Passed()) {
@@ -115,10 +117,16 @@ void RunReport::Note(const std::string& text) {
 
 void RunReport::Summary() {
   display_.Clear();
+  const int attempts = passed_ + failed_ + interrupted_;
   if (options_.json) {
-    PrintJson({{"summary", QJsonObject{{"passed", passed_}, {"failed", failed_}}}});
+    PrintJson({{"format", kJsonFormat},
+               {"result", "summary"},
+               {"attempts", attempts},
+               {"passed", passed_},
+               {"failed", failed_},
+               {"interrupted", interrupted_}});
   } else {
-    PrintLine(stdout, "Summary: " + std::to_string(passed_ + failed_) + " attempts, " + std::to_string(passed_) +
-                          " passed, " + std::to_string(failed_) + " failed");
+    PrintLine(stdout, "Summary: " + std::to_string(attempts) + " attempts, " + std::to_string(passed_) + " passed, " +
+                          std::to_string(failed_) + " failed, " + std::to_string(interrupted_) + " interrupted");
   }
 }

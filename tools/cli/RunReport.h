@@ -16,8 +16,12 @@ struct RunFacts {
   std::string frameSha256;
 };
 
-// The record of one attempt, as --log and --json write it.
+// The record of one attempt, as --log and --json write it: the one home of
+// its keys, which every record carries (null where one does not apply). A
+// download refused before any port was touched is such a record too.
 QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& time);
+// Now, in ISO 8601 UTC with milliseconds, as records give their time.
+std::string RecordTime();
 
 // The text result line of one attempt.
 std::string ResultLine(const Attempt& attempt, bool loop);
@@ -51,8 +55,8 @@ class RunReport : public BoardEvents {
   void Note(const std::string& text) override;
   // The totals of a --loop run, on stdout.
   void Summary();
-  int Passed() const { return passed_; }
   int Failed() const { return failed_; }
+  int Interrupted() const { return interrupted_; }
   // The exit status of a run without --loop: 0, or the first board's failure.
   int FirstFailure() const { return firstFailure_; }
 
@@ -61,6 +65,6 @@ class RunReport : public BoardEvents {
   const RunFacts& facts_;
   ProgressDisplay& display_;
   AttemptLog& log_;
-  int passed_ = 0, failed_ = 0;
+  int passed_ = 0, failed_ = 0, interrupted_ = 0;
   int firstFailure_ = kExitSuccess;
 };
