@@ -2,6 +2,7 @@
 // registered as port 2 in a temporary port map.
 #include <QAction>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 #include "common/Process.h"
@@ -83,6 +84,28 @@ TEST_F(SimWindowTest, WrongEchoNamesTheByteAndWaitsAgain) {
                                       "Waiting for signal from bootloader..."}));
   EXPECT_EQ(window.statuses.size(), 9u);
   EXPECT_EQ(state.FrameIndex, 7);
+}
+
+// A double-click on "Download HEX File" mid-transfer: the second press comes
+// while echoes are arriving and is ignored; the transfer runs to its end.
+TEST_F(SimWindowTest, ADoubleClickDuringATransferLeavesItRunningToTheEnd) {
+  StartSim({});
+  form = std::make_unique<ProbedForm>(state, dialogs, settings, line);
+  ASSERT_TRUE(form->Load());
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 1; }));
+  dialogs.fileAnswers.push_back(kSample);
+  form->findChild<QPushButton*>("Command1")->click();
+  auto* download = form->findChild<QPushButton*>("Command2");
+  QTest::mouseClick(download, Qt::LeftButton);
+  ASSERT_TRUE(RunEventsUntil([&] { return state.FrameIndex > 100; }));
+  QTest::mouseDClick(download, Qt::LeftButton);
+  ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
+  const std::vector<std::string>& texts = form->statuses;
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Download completed!"), texts.end());
+  EXPECT_EQ(std::find_if(texts.begin(), texts.end(), [](const std::string& t) { return t.rfind("ERROR", 0) == 0; }),
+            texts.end());
+  const ProcessResult simulator = sim->Finish();
+  EXPECT_EQ(simulator.exitCode, 0) << simulator.out << simulator.err;
 }
 
 // Options > Change Serial Port Number, the same number, OK: the simulator
