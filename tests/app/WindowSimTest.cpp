@@ -1,7 +1,9 @@
 // The window against the simulated bootloader over a real pseudo-terminal,
 // registered as port 2 in a temporary port map.
 #include <QAction>
+#include <QProcess>
 #include <QTest>
+#include <csignal>
 #include <QSignalSpy>
 #include <algorithm>
 #include <memory>
@@ -132,6 +134,22 @@ TEST_F(SimWindowTest, AReopenedPortIsAnsweredAgainAndTheDownloadCompletes) {
   form->findChild<QPushButton*>("Command2")->click();
   ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
   EXPECT_EQ(form->statuses, CompletedTransferTexts(state.FrameLength));
+}
+
+// Ended by a signal, the window lets go of its port as on any exit: the
+// device is not left in exclusive mode, nor its lock file behind.
+TEST(WindowSignalTest, ASignalEndsTheWindowAndFreesItsPort) {
+  ScopedUserDirs userDirs;
+  SimulatedBoard sim({"--as-port", "2"});
+  ASSERT_EQ(sim.ReadLine().rfind("port COM2", 0), 0u);
+  QProcess window;
+  window.start(QString::fromStdString(BinPath("zentrel")), {"-platform", "offscreen"});
+  // The window answers the signal once it holds the port.
+  ASSERT_TRUE(RunEventsUntil([&] { return OpenAsNormalUser(sim.device()) != 0; }, 30000));
+  kill(static_cast<pid_t>(window.processId()), SIGTERM);
+  ASSERT_TRUE(window.waitForFinished(30000));
+  EXPECT_EQ(window.exitCode(), 143) << window.readAllStandardError().toStdString();
+  EXPECT_EQ(OpenAsNormalUser(sim.device()), 0);
 }
 
 // An adapter that is unplugged and plugged back: a pseudo-terminal that
