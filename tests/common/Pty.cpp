@@ -69,15 +69,12 @@ void Pty::CloseDeviceSide() {
 int OpenAsNormalUser(const std::string& device) {
   auto tryOpen = [&] {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return errno;
-    close(fd);
-    return 0;
+    return fd < 0 ? errno : close(fd);
   };
   if (geteuid() != 0) return tryOpen();
-  constexpr uid_t kNobody = 65534;
   chmod(device.c_str(), 0666);
   const pid_t child = fork();
-  if (child == 0) _exit(setgid(kNobody) == 0 && setuid(kNobody) == 0 ? tryOpen() : 255);
+  if (child == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 ? tryOpen() : 255);  // nobody
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
