@@ -267,8 +267,10 @@ ProgressLine Board::Progress(qint64 now) const {
   ProgressLine line;
   line.name = name_;
   line.finished = phase_ == Phase::Done;
-  line.done = Echoed();
-  line.total = state_.FrameLength;
+  // Between transfers the last frame's count would read as a transfer that stopped.
+  const bool counted = phase_ == Phase::Transferring || phase_ == Phase::Done;
+  line.done = counted ? Echoed() : 0;
+  line.total = counted ? state_.FrameLength : 0;
   line.elapsedMs = phase_ == Phase::Transferring ? now - attemptStart_ : 0;
   switch (phase_) {
     case Phase::Transferring:

@@ -102,7 +102,7 @@ void RunReport::Attempted(const Attempt& attempt) {
     PrintJson(record);
   } else if (!options_.quiet || !attempt.Passed()) {
     std::string line = ResultLine(attempt, options_.loop);
-    if (options_.loop) {
+    if (options_.loop && !attempt.interrupted) {  // the totals follow at once
       line += "  (passed " + std::to_string(passed_) + ", failed " + std::to_string(failed_) + ")";
     }
     PrintLine(stdout, line);
