@@ -82,6 +82,8 @@ constexpr int kDeviceWatchMs = 1000;
 // A transfer whose line has been silent this long has lost its echo: a
 // press then starts over, the way out that the window has always had.
 constexpr int kEchoesArrivingMs = 1000;
+// A handed-over file that waits is loaded this soon after its turn comes.
+constexpr int kHandOverTurnMs = 100;
 
 // The one local file that a drag carries; "" when it carries anything else.
 QString DraggedFile(const QMimeData* data) {
@@ -135,6 +137,8 @@ Form1::Form1(AppState& state, Dialogs& dialogs, SettingsAccess& settings, Serial
   connect(&statusFlush_, &QTimer::timeout, this, &Form1::PaintStatusNow);
   deviceWatch_.setInterval(kDeviceWatchMs);
   connect(&deviceWatch_, &QTimer::timeout, this, &Form1::WatchForDevice);
+  handOverTurn_.setInterval(kHandOverTurnMs);
+  connect(&handOverTurn_, &QTimer::timeout, this, &Form1::OpenHandedOver);
   setAcceptDrops(true);
 }
 
@@ -237,11 +241,8 @@ bool Form1::Load() {
   SetStatus(kWaitingText);
   ports_.OpenPort();
   ports_.ScanPorts();
+  loaded_ = true;
   return true;
-}
-
-void Form1::OpenPath(const std::string& path) {
-  OpenProgramPath(state_, path, dialogs_, settings_, *this);
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
@@ -254,18 +255,36 @@ void Form1::dragEnterEvent(QDragEnterEvent* event) {
 void Form1::dropEvent(QDropEvent* event) {
   // The source of the drag waits for this event to end: the load comes after.
   const QString file = DraggedFile(event->mimeData());
-  if (!file.isEmpty() && OpenFromOutside(QFile::encodeName(file).toStdString())) {
-    event->acceptProposedAction();
+  if (file.isEmpty()) return;
+  OpenFromOutside(QFile::encodeName(file).toStdString());
+  event->acceptProposedAction();
+}
+
+void Form1::OpenFromOutside(const std::string& path) {
+  handedOver_.push_back(path);
+  if (!handOverTurn_.isActive()) handOverTurn_.start();
+  if (isVisible()) {
+    raise();
+    activateWindow();
   }
 }
 
-bool Form1::OpenFromOutside(const std::string& path) {
-  // A modal box (a message, the port menu's question) has the user's attention.
-  if (!Command1_->isEnabled() || QApplication::activeModalWidget() != nullptr) return false;
-  raise();
-  activateWindow();
-  QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
-  return true;
+bool Form1::OpenCommandCouldRun() const {
+  // A load disables Command1 before its first pump. A modal box (a message,
+  // the open dialog, the port menu's question) has the user's attention.
+  return loaded_ && Command1_->isEnabled() && !state_.TransferInProgress &&
+         QApplication::activeModalWidget() == nullptr;
+}
+
+void Form1::OpenHandedOver() {
+  if (handedOver_.empty()) {
+    handOverTurn_.stop();
+    return;
+  }
+  if (!OpenCommandCouldRun()) return;
+  const std::string path = handedOver_.front();
+  handedOver_.pop_front();
+  OpenProgramPath(state_, path, dialogs_, settings_, *this);
 }
 
 void Form1::SetCommandsEnabled(bool enabled) {

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <deque>
 #include <string>
 
 #include "AppState.h"
@@ -31,13 +32,12 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   // state, waiting text, open the port. False (after a message box saying
   // why) when the device description cannot be read.
   bool Load();
-  // Loads the file at path as the open command would with that path chosen
-  // (a file argument, a dropped file).
-  void OpenPath(const std::string& path);
-  // A file handed in from outside (a drop, a second start): brings the
-  // window forward and loads the file once the current event is over, where
-  // the open command could run now. False when it cannot.
-  bool OpenFromOutside(const std::string& path);
+  // A file handed in from outside (a file argument, a drop, a later start):
+  // it waits in line and is loaded as the open command would load it with
+  // that path chosen, each file whole and one after the other, at a moment
+  // when the open command could run (no box open, no load or transfer
+  // running).
+  void OpenFromOutside(const std::string& path);
 
   // Controls
   void DisableControls() override;
@@ -68,6 +68,8 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   void PaintStatusNow();
   void PressDownload();
   void WatchForDevice();
+  bool OpenCommandCouldRun() const;
+  void OpenHandedOver();
 
   AppState& state_;
   Dialogs& dialogs_;
@@ -93,6 +95,11 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   // same one with new access rights) is reopened, once.
   QTimer deviceWatch_;
   std::string deviceSeen_;
+
+  // Files handed in, oldest first; looked at now and then while any wait.
+  std::deque<std::string> handedOver_;
+  QTimer handOverTurn_;
+  bool loaded_ = false;  // the load sequence is over
 
   std::string loadedFile_;    // full path of the file in label_hex, "" if none
   std::string transferFile_;  // the file the last download press sent

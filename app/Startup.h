@@ -5,15 +5,15 @@
 // Exit status when config.txt cannot be read.
 inline constexpr int kConfigErrorExit = 2;
 
-// The per-user lock that marks a running copy: in $XDG_RUNTIME_DIR when it
-// is an absolute path, else in the shared temporary folder under a name that
-// holds the user id.
-std::string SingleCopyLockPath();
-// Beside it, the socket on which the running copy takes files from a second
-// start ("zentrel FILE.hex", "Open with"), one path a line.
-std::string SingleCopySocketPath();
+// The folder, ending in '/', of the lock that marks a running copy and of
+// the socket on which it takes files from later starts: $XDG_RUNTIME_DIR
+// when it is a folder of the user's own that no one else may enter (mode
+// 0700), else quorvel-zentrel-<uid>/ in the temporary folder, made so and
+// checked. "" with the reason when neither is one: names that another user
+// could hold are never used.
+std::string RuntimeFolder(std::string& why);
 
-// Everything after the application object exists: ends at once with 0 when
-// another copy runs, otherwise shows the window, loads file (when not "")
-// and runs until the window closes.
+// Everything after the application object exists: with another copy
+// running, hands it file (when not "") and ends; otherwise shows the window,
+// loads file and runs until the window closes.
 int RunZentrel(const std::string& file);

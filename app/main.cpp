@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Startup.h"
+#include "StandardStreams.h"
 #include "WindowArguments.h"
 #include "ZentrelVersion.h"
 
@@ -42,6 +43,7 @@ std::vector<std::string> Arguments(const QStringList& list) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardStreams();
   // Answered before the application object, which needs a display.
   const WindowArguments early = ParseWindowArguments({argv + 1, argv + argc});
   if (early.help || early.version) {

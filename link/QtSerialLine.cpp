@@ -9,6 +9,8 @@
 #include <QSerialPortInfo>
 #include <QThread>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -19,6 +21,14 @@
 #include "PortMap.h"
 
 namespace {
+
+// QSerialPort opens its name as UTF-8 text: a name that is not (a link of
+// the user's, say) is given as the real path of the device it names.
+std::string SerialPortName(const std::string& path) {
+  if (QString::fromStdString(path).toStdString() == path) return path;
+  char real[PATH_MAX];
+  return ::realpath(path.c_str(), real) != nullptr ? real : path;
+}
 
 struct LineSettings {
   qint32 baud = 0;
@@ -188,7 +198,7 @@ bool QtSerialLine::OpenDevice(const std::string& devicePath, const std::string& 
     error = devicePath + ": " + error;
     return false;
   }
-  port_.setPortName(QString::fromStdString(devicePath));
+  port_.setPortName(QString::fromStdString(SerialPortName(devicePath)));
   if (!ApplySettings(port_, *parsed)) {
     error = devicePath + ": " + port_.errorString().toStdString();
     lock_.Release();

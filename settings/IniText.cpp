@@ -183,7 +183,7 @@ bool IsGeneral(std::string_view section) {
 
 }  // namespace
 
-std::optional<IniText> IniText::Parse(std::string_view text) {
+IniText IniText::Parse(std::string_view text) {
   IniText ini;
   bool general = true;
   while (!text.empty()) {
@@ -195,12 +195,11 @@ std::optional<IniText> IniText::Parse(std::string_view text) {
 
     const std::string_view content = TrimBlanks(line.text);
     const size_t equals = content.find('=');
-    if (content.starts_with('[')) {
-      const size_t close = content.find(']');
-      if (close == std::string_view::npos) return std::nullopt;
+    const size_t close = content.find(']');
+    if (content.starts_with('[') && close != std::string_view::npos) {
       general = line.general = IsGeneral(content.substr(1, close - 1));
-    } else if (!content.empty() && !content.starts_with(';') && !content.starts_with('#')) {
-      if (equals == std::string_view::npos) return std::nullopt;
+    } else if (!content.starts_with('[') && !content.starts_with(';') && !content.starts_with('#') &&
+               equals != std::string_view::npos) {
       const size_t keyStart = line.text.find_first_not_of(kBlanks);
       const size_t equalsAt = line.text.find('=');
       line.key = DecodeKey(TrimBlanks(std::string_view(line.text).substr(keyStart, equalsAt - keyStart)));
@@ -238,7 +237,8 @@ size_t IniText::InsertionPoint() {
     if (lines_[i - 1].general && lines_[i - 1].key) return i;
   }
   for (size_t i = lines_.size(); i > 0; --i) {
-    if (lines_[i - 1].general && TrimBlanks(lines_[i - 1].text).starts_with('[')) return i;
+    const std::string_view content = TrimBlanks(lines_[i - 1].text);
+    if (lines_[i - 1].general && content.starts_with('[') && content.find(']') != content.npos) return i;
   }
   lines_.insert(lines_.begin(), Line{"[General]", LineEnd(), true, std::nullopt});
   return 1;

@@ -4,6 +4,7 @@
 // value, so comments, other sections and hand-written lines stay as they are.
 // Values are bytes (a path need not be UTF-8). Only keys of the [General]
 // section (or before any section) are seen, as QSettings sees top-level keys.
+// A line that cannot be read is kept as written and otherwise skipped.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,9 +12,9 @@
 
 class IniText {
  public:
-  // nullopt when a line is none of: blank, comment (";" or "#"), [section],
-  // key=value. Such a file is not ours to rewrite.
-  static std::optional<IniText> Parse(std::string_view text);
+  // A line that is none of blank, comment (";" or "#"), [section] or
+  // key=value sets nothing and leaves the section as it was.
+  static IniText Parse(std::string_view text);
 
   // The value of the last line that sets name, read as written: QSettings'
   // quotes and backslash escapes are undone, anything else is kept.

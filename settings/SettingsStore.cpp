@@ -1,6 +1,7 @@
 #include "SettingsStore.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,13 +51,34 @@ bool WriteAll(int fd, const std::string& text) {
   return ::fsync(fd) == 0;
 }
 
+// A writer that was killed leaves its new file behind; the name says whose.
+constexpr char kTempMark[] = ".writing-";
+constexpr size_t kTempRandom = 6;  // the XXXXXX of mkstemp
+
+// Removes what killed writers left beside target. Only under the lock: a
+// live writer's new file is never taken from under it.
+void RemoveLeftovers(const fs::path& target) {
+  const std::string prefix = target.filename().string() + kTempMark;
+  std::error_code error;
+  for (auto entry = fs::directory_iterator(target.parent_path(), error);
+       !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    std::error_code ignored;
+    if (name.size() == prefix.size() + kTempRandom && name.starts_with(prefix) &&
+        entry->symlink_status(ignored).type() == fs::file_type::regular) {
+      fs::remove(entry->path(), ignored);
+    }
+  }
+}
+
 // Into a new file beside the target, then renamed over it: a reader never
 // sees half a file, and a failed write leaves the old one.
 bool ReplaceFile(const fs::path& target, const std::string& text) {
   struct stat info {};
   const bool exists = ::stat(target.c_str(), &info) == 0;
   if (exists && ::access(target.c_str(), W_OK) != 0) return false;
-  std::string temp = target.string() + ".XXXXXX";
+  RemoveLeftovers(target);
+  std::string temp = target.string() + kTempMark + std::string(kTempRandom, 'X');
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
   const bool written = (!exists || ::fchmod(fd, info.st_mode & 07777) == 0) && WriteAll(fd, text);
@@ -64,6 +86,68 @@ bool ReplaceFile(const fs::path& target, const std::string& text) {
   if (written && closed && ::rename(temp.c_str(), target.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;
+}
+
+// Long enough for any other writer of a few lines; a holder that never lets
+// go (a stopped program) must not stop this one.
+constexpr int kLockWaitMs = 5000;
+constexpr int kLockPollMs = 10;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Held while a change is made, so that two programs changing settings at
+// once each start from what the other wrote.
+class FileLock {
+ public:
+  explicit FileLock(const fs::path& path);
+  ~FileLock() { Release(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  // False when another program held it too long: nothing may be written.
+  bool Usable() const { return !timedOut_; }
+
+ private:
+  bool Take(const fs::path& path, int& waited);
+  void Release();
+
+  int fd_ = -1;
+  bool timedOut_ = false;
+};
+
+// Every write replaces the file, so the lock is taken again until it is held
+// on the file that the path names at that moment.
+FileLock::FileLock(const fs::path& path) {
+  for (int waited = 0; !Take(path, waited);) {
+    if (waited > kLockWaitMs) {
+      timedOut_ = true;
+      return;
+    }
+  }
+}
+
+// True when done: the lock is held, or there is nothing to lock (no file
+// yet, or no regular file).
+bool FileLock::Take(const fs::path& path, int& waited) {
+  Release();
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat held {}, named {};
+  if (fd_ < 0 || ::fstat(fd_, &held) != 0 || !S_ISREG(held.st_mode)) {
+    Release();
+    return true;
+  }
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (waited > kLockWaitMs) return false;
+    ::usleep(kLockPollMs * 1000);
+    waited += kLockPollMs;
+  }
+  return ::stat(path.c_str(), &named) == 0 && SameFile(held, named);
+}
+
+void FileLock::Release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace
@@ -101,7 +185,7 @@ void SettingsStore::CreateSettingsKey() {
 
 std::optional<IniText> SettingsStore::Load() const {
   FileSource source(path_);
-  if (source.missing()) return IniText::Parse("");
+  if (source.missing()) return IniText();
   std::string text;
   char buffer[4096];
   for (size_t got; (got = source.Read(buffer, sizeof buffer)) > 0;) {
@@ -127,17 +211,21 @@ std::string SettingsStore::ReadSetting(const std::string& name, const std::strin
   CreateSettingsKey();
   const auto kept = unsaved_.find(name);
   if (kept != unsaved_.end()) return kept->second;
+  const FileLock lock(LinkTarget(path_));
   std::optional<IniText> ini = Load();
   if (ini) {
     const std::optional<std::string> stored = ini->Value(name);
     if (stored && CharacterCount(*stored) <= kLongestValue) return *stored;
   }
+  if (!lock.Usable()) ini.reset();
   Store(ini, name, defaultValue);
   return defaultValue;
 }
 
 void SettingsStore::WriteSetting(const std::string& name, const std::string& value) {
   CreateSettingsKey();
+  const FileLock lock(LinkTarget(path_));
   std::optional<IniText> ini = Load();
+  if (!lock.Usable()) ini.reset();
   Store(ini, name, value);
 }

@@ -2,9 +2,11 @@
 // Per-user settings in an INI file under the user's configuration folder
 // ($XDG_CONFIG_HOME when it is an absolute path, else ~/.config):
 // Software/Quorvel Zentrel.ini. The file is written only when a value
-// changes, one line at a time, and through a symbolic link. A file that
-// cannot be read, understood or written is never overwritten: what this run
-// writes then still holds, in memory, for the rest of the run.
+// changes, one line at a time, and through a symbolic link, under a lock on
+// the file, on the text as it is on disk at that moment. A file that
+// cannot be read or written (or stays locked by another program) is never
+// overwritten: what this run writes then still holds, in memory, for the
+// rest of the run. A line that cannot be read is kept and skipped.
 #include <map>
 #include <optional>
 #include <string>

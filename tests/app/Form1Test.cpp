@@ -1,4 +1,9 @@
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QFile>
+#include <QLocalSocket>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <filesystem>
 #include <QMenuBar>
@@ -9,7 +14,9 @@
 #include <filesystem>
 #include <QWindow>
 
+#include "HandOver.h"
 #include "QtDialogs.h"
+#include "common/HexText.h"
 #include "LinkProtocol.h"
 #include "app/WindowTestSupport.h"
 
@@ -266,6 +273,50 @@ TEST_F(WindowTest, DroppedFileLoadsAsTheOpenCommandWould) {
   EXPECT_EQ(state.LastPath, SourcePath("tests/app/data/"));
   EXPECT_EQ(*settings.Find("Last Path"), state.LastPath);
   EXPECT_TRUE(dialogs.lastFileTitle.empty());  // no dialog was needed
+}
+
+// Two starts at once, while a box is open and a transfer runs: the files
+// wait, then each loads whole, in turn, and the label names the file whose
+// image is loaded, though both have the same name. What is no path is
+// dropped unread; out of descriptors, the server waits instead of closing.
+TEST_F(WindowTest, FilesHandedOverWaitAndLoadInTurn) {
+  Loaded();
+  HandOverServer server([this](const std::string& path) { Window().OpenFromOutside(path); });
+  std::string why;
+  ASSERT_TRUE(server.Listen(dir.file("socket"), why)) << why;
+  QLocalSocket tooLong;
+  tooLong.connectToServer(QString::fromStdString(dir.file("socket")));
+  tooLong.write(QByteArray(1 << 20, '/'));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return tooLong.state() == QLocalSocket::UnconnectedState; }, 10000));
+  for (const char* folder : {"A", "B"}) std::filesystem::create_directories(dir.file(folder));
+  dir.write("A/app.hex", HexText(std::string(32, '\xAA')));
+  dir.write("B/app.hex", HexText(std::string(16, '\xBB')));
+  QMessageBox box;
+  box.setWindowModality(Qt::ApplicationModal);
+  box.show();
+  state.TransferInProgress = true;
+  EXPECT_EQ(HandToRunningCopy(dir.file("socket"), dir.file("A/app.hex")), 0);
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit lowered{512, limit.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &lowered);
+  std::vector<int> filler;
+  for (int fd; (fd = dup(0)) >= 0;) filler.push_back(fd);
+  close(filler.back());  // one for the caller, none for the server
+  filler.pop_back();
+  EXPECT_EQ(HandToRunningCopy(dir.file("socket"), dir.file("B/app.hex")), 0);
+  RunEventsUntil([] { return false; }, 300);
+  for (const int fd : filler) close(fd);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  state.TransferInProgress = false;
+  RunEventsUntil([] { return false; }, 300);
+  EXPECT_TRUE(dialogs.messages.empty());  // the box is still open
+  box.close();
+  ASSERT_TRUE(RunEventsUntil([&] { return dialogs.messages.size() == 2; }, 30000));
+  EXPECT_EQ(dialogs.messages[0], "Operation completed.\r\nTotal 32 (.031K) program bytes loaded.");
+  EXPECT_EQ(Label("label_hex")->text(), "app.hex");
+  EXPECT_EQ(state.LastPath, dir.file("B/"));
+  EXPECT_EQ(state.FlashImage[0], 0xBB);
 }
 
 // During a transfer, closing asks first; Cancel leaves the transfer running.

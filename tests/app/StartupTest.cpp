@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QLocalServer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
@@ -23,17 +24,29 @@ TEST(Startup, ProgramDirectoryIsTheRealFolderEndingInSlash) {
   EXPECT_EQ(ProgramDirectory(), expected);
 }
 
-TEST(Startup, LockIsPerUser) {
+// The lock and the socket live only where no other user can reach them.
+TEST(Startup, RuntimeFolderIsPrivateToTheUser) {
+  namespace fs = std::filesystem;
   ScopedUserDirs dirs;
-  EXPECT_EQ(SingleCopyLockPath(), dirs.dir().path() + "/quorvel-zentrel.lock");
-  const std::string shared =
-      QDir::tempPath().toStdString() + "/quorvel-zentrel-" + std::to_string(getuid()) + ".lock";
-  for (const char* relative : {"run", "./run", ""}) {
-    setenv("XDG_RUNTIME_DIR", relative, 1);
-    EXPECT_EQ(SingleCopyLockPath(), shared) << relative;
+  const TempDir temp;
+  setenv("TMPDIR", temp.path().c_str(), 1);
+  const std::string own = temp.file("quorvel-zentrel-" + std::to_string(getuid()));
+  std::string why;
+  // A runtime folder that is relative, or open to others, is not used.
+  fs::permissions(dirs.dir().path(), fs::perms::all);
+  for (const std::string& runtime : {std::string("run"), dirs.dir().path()}) {
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    EXPECT_EQ(RuntimeFolder(why), own + "/") << runtime;
   }
-  unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(SingleCopyLockPath(), shared);
+  // At the folder's own name, one open to others, or a link, is refused.
+  fs::permissions(own, fs::perms::all);
+  EXPECT_EQ(RuntimeFolder(why), "");
+  EXPECT_NE(why.find(own + " may be entered by other users"), std::string::npos) << why;
+  fs::remove(own);
+  fs::create_directory_symlink(dirs.dir().path(), own);
+  EXPECT_EQ(RuntimeFolder(why), "");
+  EXPECT_NE(why.find(own + " is not a folder"), std::string::npos) << why;
+  unsetenv("TMPDIR");
 }
 
 TEST(Startup, DefaultFolderIsTheProgramFolderOnlyWhereTheUserMayWrite) {
@@ -103,6 +116,8 @@ namespace {
 class SingleCopyTest : public ::testing::Test {
  protected:
   SingleCopyTest() {
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TMPDIR", Q(temp.path()));  // where the private folder goes without a runtime folder
     std::filesystem::create_directories(dirs.portMapDir());
     for (int n = 1; n <= 12; ++n) {
       std::filesystem::create_symlink(dirs.dir().file("absent" + std::to_string(n)),
@@ -120,10 +135,9 @@ class SingleCopyTest : public ::testing::Test {
                   const std::string& workDir = "") {
     copies.push_back(std::make_unique<QProcess>());
     QProcess& copy = *copies.back();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    if (!runtimeDir.empty()) env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir));
-    copy.setProcessEnvironment(env);
+    QProcessEnvironment started = env;
+    if (!runtimeDir.empty()) started.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir));
+    copy.setProcessEnvironment(started);
     if (!workDir.empty()) copy.setWorkingDirectory(QString::fromStdString(workDir));
     copy.start(QString::fromStdString(BinPath("zentrel")), args);
     EXPECT_TRUE(copy.waitForStarted(10000));
@@ -145,6 +159,8 @@ class SingleCopyTest : public ::testing::Test {
   }
 
   ScopedUserDirs dirs;
+  TempDir temp;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   std::vector<std::unique_ptr<QProcess>> copies;
 };
 }  // namespace
@@ -171,9 +187,25 @@ TEST_F(SingleCopyTest, SecondCopyEndsSilentlyAndAStaleLockDoesNotBlock) {
 TEST_F(SingleCopyTest, LockThatCannotBeWrittenDoesNotKeepTheProgramFromStarting) {
   // A plain file where the folder should be: the lock cannot be made there.
   dirs.dir().write("not-a-folder", "");
+  temp.write("quorvel-zentrel-" + std::to_string(getuid()), "");
   QProcess& copy = Start({}, dirs.dir().file("not-a-folder"));
   EXPECT_TRUE(QTest::qWaitFor([&] { return Loaded(); }, 60000));
   EXPECT_EQ(copy.state(), QProcess::Running);
+}
+
+// Without a runtime folder, a lock and a socket planted at the names in the
+// shared temporary folder neither stop the window nor hear from it.
+TEST_F(SingleCopyTest, NamesOthersCouldHoldAreNeverUsed) {
+  const std::string old = "quorvel-zentrel-" + std::to_string(getuid());
+  temp.write(old + ".lock", "1\nzentrel\nelsewhere\n");  // held on another host: never stale
+  QLocalServer planted;
+  ASSERT_TRUE(planted.listen(Q(temp.file(old + ".socket"))));
+  env.remove("XDG_RUNTIME_DIR");
+  dirs.dir().write("blink.hex", ReadFile(SourcePath("samples/blink.hex")));
+  QProcess& copy = Start({"blink.hex"}, "", dirs.dir().path());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Stored("Last Path") == Q(dirs.dir().path() + "/"); }, 60000));
+  EXPECT_EQ(copy.state(), QProcess::Running);
+  EXPECT_FALSE(planted.hasPendingConnections());
 }
 
 TEST_F(SingleCopyTest, SecondStartWithAFileHandsItToTheRunningCopy) {

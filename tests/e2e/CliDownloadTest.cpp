@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTest>
 #include <QThread>
 #include <algorithm>
 #include <csignal>
@@ -220,8 +223,10 @@ TEST_F(CliDownload, RefusedFrameSendsNothing) {
 
 TEST_F(CliDownload, BadOptionsAreUsageErrors) {
   const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);  // without a reader: opening it would wait
   for (const QStringList& options : {QStringList{"--baud", "fast"}, QStringList{"--port", "0"},
-                                     QStringList{"--echo-timeout", "-5"}, QStringList{"--reset", "cts"}}) {
+                                     QStringList{"--echo-timeout", "-5"}, QStringList{"--reset", "cts"},
+                                     QStringList{"--log", Q(dir.file("fifo"))}, QStringList{"--log", "/dev/null"}}) {
     SCOPED_TRACE(options.join(' ').toStdString());
     ProcessResult cli = RunCli(QStringList{"download", QString::fromStdString(file), "--config",
                                                               config, "--device", "/nonexistent"} + options);
@@ -526,6 +531,63 @@ TEST_F(CliDownload, ALoopFlashesAResettingBoardOnceAndTheNextBoardAgain) {
   const std::string out = cli.readAllStandardOutput().toStdString();
   EXPECT_EQ(cli.exitCode(), 0) << out;
   EXPECT_NE(out.find("Summary: 2 attempts, 2 passed, 0 failed, 0 interrupted"), std::string::npos) << out;
+// A log that cannot take a record: it is said at once, nothing of the record
+// is left in the file, and the exit status says the log is incomplete. The
+// record (here on stdout) keeps names as bytes, with the file's SHA-256.
+// The small file system is mounted in a namespace of the run's own.
+TEST_F(CliDownload, LogOnAFullDiskIsReportedAndTheRecordKeepsNamesAsBytes) {
+  const std::string mount = dir.file("small");
+  std::filesystem::create_directories(mount);
+  const char* mountIt = R"sh(mount -t tmpfs -o size=4k tmpfs "$0" || exit 99)sh";
+  if (RunProgram("unshare", {"-rm", "sh", "-c", mountIt, Q(mount)}).exitCode != 0) GTEST_SKIP() << "no mount namespace";
+  // The one page of the file system is all but full before the run begins.
+  const std::string filler = std::string(4000, 'x') + "\n";
+  dir.write("filler", filler);
+  const std::string hex = HexText(std::string(300, '\x07'));
+  dir.write("caf\xE9 \\ 1.hex", hex);
+  SimulatedBoard sim({"--once", "--config", config});
+  ASSERT_EQ(symlink(sim.device().c_str(), dir.file("bo\xE9").c_str()), 0);
+  // QProcess would pass the names as UTF-8; the shell's patterns pass their bytes.
+  const ProcessResult cli = RunProgram(
+      "unshare", {"-rm", "sh", "-c", QString(mountIt) + R"sh(; cp "$1" "$0/flash.log"; cd "$2"; shift 2
+                  "$@" caf* --device bo* --log "$0/flash.log"; status=$?; cp "$0/flash.log" "$0.after"; exit $status)sh",
+                  Q(mount), Q(dir.file("filler")), Q(dir.path()), Q(BinPath("zentrel-cli")), "download", "--json",
+                  "--config", config, "--signal-timeout", "10", "--no-progress"});
+  EXPECT_EQ(cli.exitCode, 4) << cli.err;
+  EXPECT_NE(cli.err.find("the log is incomplete"), std::string::npos) << cli.err;
+  EXPECT_EQ(ReadFile(mount + ".after"), filler);
+  const QJsonObject record = QJsonDocument::fromJson(QByteArray::fromStdString(cli.out)).object();
+  EXPECT_EQ(record["result"].toString(), "passed") << cli.out;
+  EXPECT_EQ(record["hexFile"].toString().toStdString(), dir.path() + "/caf\\xE9 \\\\ 1.hex");
+  EXPECT_EQ(record["device"].toString().toStdString(), dir.path() + "/bo\\xE9");
+  EXPECT_EQ(record["hexSha256"].toString(),
+            QCryptographicHash::hash(QByteArray::fromStdString(hex), QCryptographicHash::Sha256).toHex());
+}
+
+// Started with stdout and stderr closed, the program must not open the
+// line on one of them and write its messages into it.
+TEST_F(CliDownload, WithStdoutAndStderrClosedTheBoardGetsTheFrameAndNothingElse) {
+  const std::string file = WriteImage("image.hex", std::string(300, '\x07'));
+  ASSERT_EQ(RunCli({"frame", Q(file), "--config", config, "--out", Q(dir.file("frame.bin"))}).exitCode, 0);
+  const std::string frame = ReadFile(dir.file("frame.bin"));
+  const Pty board;
+  const unsigned speedBefore = board.OutputSpeed();
+  QProcess cli;
+  cli.setChildProcessModifier([] { close(STDOUT_FILENO), close(STDERR_FILENO); });
+  cli.start(Q(BinPath("zentrel-cli")), {"download", Q(file), "--config", config, "--device",
+                                        Q(board.devicePath()), "--signal-timeout", "10", "--baud", "115200"});
+  // The line is set up once the program has opened it: then the bootloader signals.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return board.OutputSpeed() != speedBefore; }, 10000));
+  board.Send("\x55");
+  std::string received = board.Receive(1);
+  for (std::string byte; received.size() <= frame.size() && !(byte = board.Receive(1)).empty();) {
+    received += byte;
+    board.Send(byte);
+  }
+  received += board.Receive(64, 500);  // anything more would be text
+  EXPECT_EQ(received, "\x55" + frame);
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  EXPECT_EQ(cli.exitCode(), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "common/TestSupport.h"
 #include "SettingsStore.h"
@@ -167,23 +168,36 @@ TEST(SettingsStore, FirstValueOfAFileGetsAGeneralSection) {
   EXPECT_EQ(ReadFile(dir.file("target.ini")), "[General]\nLast%20Path=/p/\n");
 }
 
-TEST(SettingsStore, CorruptFileGivesDefaultsAndIsLeftAlone) {
+// One odd hand-written line must not hide every other value.
+TEST(SettingsStore, LinesThatCannotBeReadAreKeptAndSkipped) {
   ScopedUserDirs dirs;
   SettingsStore store;
   store.CreateSettingsKey();
-  const std::string corrupt = "[General\nSerial%20Port%20Number=5\n";
-  {
-    std::ofstream out(dirs.settingsFile(), std::ios::binary);
-    out << corrupt;
+  dirs.dir().write("Software/Quorvel Zentrel.ini", "[General\nSerial%20Port%20Number=5\nno equals sign\n[Other\n");
+  EXPECT_EQ(store.ReadSetting("Serial Port Number", "2"), "5");
+  store.WriteSetting("Serial Port Number", "12");
+  EXPECT_EQ(SettingsStore().ReadSetting("Serial Port Number", "2"), "12");
+  EXPECT_EQ(ReadFile(dirs.settingsFile()), "[General\nSerial%20Port%20Number=12\nno equals sign\n[Other\n");
+}
+
+// Two programs changing settings at once: each change is made on the text
+// the other left, so none is lost; a killed writer's file goes with the next write.
+TEST(SettingsStore, WritersAtOnceLoseNothingAndLeaveNothingBehind) {
+  ScopedUserDirs dirs;
+  SettingsStore().CreateSettingsKey();
+  for (const char* ending : {".writing-Ab12Cd", ".backup"}) std::ofstream(dirs.settingsFile() + ending) << "x";
+  auto writer = [](char who) {
+    SettingsStore store;  // each its own, as two programs have
+    for (int i = 0; i < 40; ++i) store.WriteSetting(who + std::to_string(i), "v");
+  };
+  std::thread a(writer, 'a'), b(writer, 'b');
+  a.join();
+  b.join();
+  for (const std::string who : {"a", "b"}) {
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(SettingsStore().ReadSetting(who + std::to_string(i), "lost"), "v") << who << i;
   }
-  EXPECT_EQ(store.ReadSetting("Serial Port Number", "2"), "2");
-  // What the program writes still holds for the rest of the run, so that
-  // a port scan or the port menu opens the port that it names.
-  for (const char* number : {"12", "5", "2"}) {
-    store.WriteSetting("Serial Port Number", number);
-    EXPECT_EQ(store.ReadSetting("Serial Port Number", "2"), number);
-  }
-  EXPECT_EQ(ReadFile(dirs.settingsFile()), corrupt);
+  EXPECT_FALSE(std::filesystem::exists(dirs.settingsFile() + ".writing-Ab12Cd"));
+  EXPECT_TRUE(std::filesystem::exists(dirs.settingsFile() + ".backup"));
 }
 
 TEST(SettingsStore, SettingsFileThatIsNoFileIsNeitherReadNorReplaced) {

@@ -1,12 +1,16 @@
 #include "CliCommon.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "DeviceDescription.h"
 #include "DownloadFrame.h"
@@ -147,6 +151,40 @@ std::string LocalPath(const QString& path) {
   return bytes;
 }
 
+std::string AbsoluteLocalPath(const QString& path) {
+  // Made from the bytes: QFileInfo would lose those that are not UTF-8.
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(LocalPath(path), error);
+  return error ? LocalPath(path) : absolute.string();
+}
+
+QString EscapedName(const std::string& bytes) {
+  QString name;
+  for (size_t at = 0; at < bytes.size();) {
+    const qsizetype length = Utf8Sequence(bytes.data() + at, static_cast<qsizetype>(bytes.size() - at));
+    if (bytes[at] == '\\') {
+      name += "\\\\";
+    } else if (length > 0) {
+      name += QString::fromUtf8(bytes.data() + at, length);
+    } else {
+      name += QString::asprintf("\\x%02X", static_cast<unsigned char>(bytes[at]));
+    }
+    at += length > 0 ? static_cast<size_t>(length) : 1;
+  }
+  return name;
+}
+
+std::FILE* TextStreamBeside(const std::string& path) {
+  struct stat target {};
+  if (::stat(path.c_str(), &target) != 0) return stdout;  // a new file is nobody's stream
+  auto isTarget = [&target](int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && info.st_dev == target.st_dev && info.st_ino == target.st_ino;
+  };
+  if (!isTarget(STDOUT_FILENO)) return stdout;
+  return isTarget(STDERR_FILENO) ? nullptr : stderr;
+}
+
 bool SetUpState(AppState& state, const QString& configPath) {
   state.AppDir = ProgramDirectory();
   const std::string config =
@@ -217,7 +255,7 @@ QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppS
   const std::string reason = loaded.RefusalReason();
   const std::string& message = loaded.refusal.empty() ? loaded.message : loaded.refusal;
   return {{"format", kJsonFormat},
-          {"file", file},
+          {"file", EscapedName(LocalPath(file))},
           {"outcome", loaded.refusal.empty() ? OutcomeName(loaded.outcome) : "refused"},
           {"reason", reason.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(reason))},
           {"message", QString::fromStdString(message).replace("\r\n", "\n")},

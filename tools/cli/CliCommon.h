@@ -21,6 +21,7 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;  // also a configuration that cannot be used
 constexpr int kExitRefused = 3;  // the download frame was refused
+constexpr int kExitLogIncomplete = 4;  // a --log record could not be written
 // The version of the --json and --log records: raised when a key changes
 // meaning or goes; a new key leaves it as it is.
 constexpr int kJsonFormat = 1;
@@ -61,6 +62,18 @@ QStringList ArgumentsOf(int argc, char** argv);
 // Local file name as the file system wants it; the bytes that ArgumentsOf
 // kept come back as they were.
 std::string LocalPath(const QString& path);
+// The same, from the current folder when relative (links are not resolved).
+std::string AbsoluteLocalPath(const QString& path);
+
+// A name that is bytes, for JSON, which holds text only: UTF-8 is kept, a
+// byte outside it is written \xNN and a backslash \\, so that every name
+// can be told from every other.
+QString EscapedName(const std::string& bytes);
+
+// Where text lines go when bytes are written to path: stdout, unless path
+// is stdout's own file (/dev/stdout, or where stdout was sent), then stderr,
+// unless that is the same file too: nullptr, no text.
+std::FILE* TextStreamBeside(const std::string& path);
 
 // AppState as the window sets it up: AppDir, AppTitle, the device
 // description, LinkState 0. False, with the reason on stderr, when the

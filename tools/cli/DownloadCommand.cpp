@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cmath>
 #include <memory>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "BoardLoop.h"
+#include "ByteSource.h"
 #include "Commands.h"
 #include "DownloadFrame.h"
 #include "NumberValue.h"
@@ -41,7 +40,7 @@ std::optional<std::vector<BoardTarget>> Targets(const QCommandLineParser& parser
   }
   // A relative path names a file from the current folder, not one in /dev.
   for (const QString& device : parser.values("device")) {
-    targets.push_back(BoardTarget{0, LocalPath(QFileInfo(device).absoluteFilePath())});
+    targets.push_back(BoardTarget{0, AbsoluteLocalPath(device)});
   }
   if (targets.empty()) {
     SettingsStore store;
@@ -62,8 +61,9 @@ void AddOptions(QCommandLineParser& parser) {
       "diagnostics to stderr.\n"
       "Exit status: 0 \"Download completed!\" on every board (with --loop: no attempt failed), "
       "1 a faulty file or a failed download (the failing byte is named), 2 usage or "
-      "configuration error, 3 the frame was refused, 128 + the signal's number (130 Ctrl-C, "
-      "143 SIGTERM, 129 SIGHUP) when a signal cut a board short.");
+      "configuration error, 3 the frame was refused, 4 a --log record could not be written "
+      "(the log is incomplete; the results on stdout are not), 128 + the signal's number (130 "
+      "Ctrl-C, 143 SIGTERM, 129 SIGHUP) when a signal cut a board short.");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to send.");
   parser.addOption(ConfigOption());
   parser.addOption({"port", "Serial port number N, through the port map (default: the stored number).", "N"});
@@ -83,7 +83,7 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({"settle", "With --loop: after a board is flashed, take the next one only once its "
                               "line has been quiet for S seconds (default 3), so that a program that "
                               "resets is not flashed again.", "S", "3"});
-  parser.addOption({"log", "Append one JSON line per attempt to FILE.", "FILE"});
+  parser.addOption({"log", "Append one JSON line per attempt to FILE, a regular file.", "FILE"});
   parser.addOption(JsonOption("one object per board (per attempt with --loop, then the totals); "
                               "the keys are in zentrel-cli(1)"));
   parser.addOption(QuietOption());
@@ -142,12 +142,25 @@ std::string Sha256(const QByteArray& bytes) {
   return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
-// The frame's facts only once it is built (FrameLength above 0).
-RunFacts Facts(const QString& hexFile, const AppState& framed) {
+// Read in pieces, so that a file of any size costs no more memory than
+// loading it; "" with the reason when it cannot be read.
+std::string FileSha256(const std::string& path, std::string& error) {
+  FileSource source(path);
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  std::vector<char> buffer(size_t{1} << 16);
+  for (size_t got; (got = source.Read(buffer.data(), buffer.size())) > 0;) {
+    hash.addData(QByteArrayView(buffer.data(), static_cast<qsizetype>(got)));
+  }
+  error = source.error();
+  return error.empty() ? hash.result().toHex().toStdString() : "";
+}
+
+// The frame's facts only once it is built (FrameLength above 0); error says
+// why the HEX file could not be read.
+RunFacts Facts(const QString& hexFile, const AppState& framed, std::string& error) {
   RunFacts facts;
-  QFile file(hexFile);
-  facts.hexPath = LocalPath(QFileInfo(hexFile).absoluteFilePath());
-  if (file.open(QIODevice::ReadOnly)) facts.hexSha256 = Sha256(file.readAll());
+  facts.hexPath = AbsoluteLocalPath(hexFile);
+  facts.hexSha256 = FileSha256(LocalPath(hexFile), error);
   if (framed.FrameLength <= 0) return facts;
   facts.frameLength = framed.FrameLength;
   facts.frameSha256 = Sha256(QByteArray(reinterpret_cast<const char*>(framed.DownloadFrame.data()) + 1,
@@ -163,7 +176,8 @@ int Refuse(const QCommandLineParser& parser, const QString& hexFile, const Loade
     attempt.exitCode = loaded.ExitStatus();
     attempt.reason = loaded.RefusalReason();
     attempt.message = loaded.refusal.empty() ? loaded.message : loaded.refusal;
-    PrintJson(AttemptRecord(attempt, Facts(hexFile, AppState{}), RecordTime()));
+    std::string unreadable;  // the message says why already
+    PrintJson(AttemptRecord(attempt, Facts(hexFile, AppState{}, unreadable), RecordTime()));
   }
   return loaded.ExitStatus();
 }
@@ -217,7 +231,11 @@ int RunDownload(const QStringList& args) {
   SettingsStore store;
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
                                                 : ReadStored(store, kBaudRateSetting);
-  const RunFacts facts = Facts(hexFile, probe);
+  std::string unreadable;
+  const RunFacts facts = Facts(hexFile, probe, unreadable);
+  if (!unreadable.empty()) {
+    return UsageError("download", "cannot read " + hexFile + ": " + QString::fromStdString(unreadable));
+  }
   ProgressDisplay display(DisplayMode(parser));
   RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet")}, facts, display, log);
   const int stopFd = StopSignalFd();
@@ -233,6 +251,8 @@ int RunDownload(const QStringList& args) {
   if (policy->loop) report.Summary();
   // Ending a loop between boards is how a shift ends; cutting a board short is not.
   if (stop != 0 && (report.Interrupted() > 0 || !policy->loop)) return 128 + stop;
-  if (policy->loop) return report.Failed() == 0 ? kExitSuccess : kExitFailure;
-  return report.FirstFailure();
+  const int status = policy->loop ? (report.Failed() == 0 ? kExitSuccess : kExitFailure) : report.FirstFailure();
+  // The results on stdout are whole; a log that misses some must not pass.
+  const bool told = status == kExitSuccess || status == kExitFailure;
+  return report.LogIncomplete() && told ? kExitLogIncomplete : status;
 }

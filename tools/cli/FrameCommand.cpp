@@ -32,11 +32,14 @@ int RunFrame(const QStringList& args) {
   if (!parser.isSet(out)) return UsageError("frame", "--out PATH is required.");
 
   const bool toStdout = parser.value(out) == "-";
-  std::FILE* const textStream = toStdout ? stderr : stdout;
+  // Text never goes where the bytes go, whatever name reaches stdout's file.
+  std::FILE* const textStream = toStdout ? stderr : TextStreamBeside(LocalPath(parser.value(out)));
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
-  const LoadOutcome outcome =
-      LoadFileArgument(state, parser.positionalArguments().front(), Echo::All, textStream).outcome;
+  const LoadOutcome outcome = LoadFileArgument(state, parser.positionalArguments().front(),
+                                               textStream != nullptr ? Echo::All : Echo::FaultsOnly,
+                                               textStream != nullptr ? textStream : stderr)
+                                  .outcome;
   if (outcome != LoadOutcome::Loaded) return ExitStatus(outcome);
 
   const std::string refusal = BuildDownloadFrame(state);
@@ -50,6 +53,7 @@ int RunFrame(const QStringList& args) {
                : !WriteBytes("frame", parser.value(out), slot1, length)) {
     return kExitUsage;
   }
+  if (textStream == nullptr) return kExitSuccess;
   PrintLine(textStream, "Wrote " + std::to_string(state.FrameLength) + " frame bytes to " +
                             (toStdout ? std::string("standard output") : LocalPath(parser.value(out))) +
                             ".");

@@ -1,6 +1,7 @@
 #include "RunReport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -27,6 +28,7 @@ const char* ResultName(const Attempt& attempt) {
 }
 
 QJsonValue TextOrNull(const std::string& text) { return text.empty() ? QJsonValue() : QJsonValue(Text(text)); }
+QJsonValue NameOrNull(const std::string& name) { return name.empty() ? QJsonValue() : QJsonValue(EscapedName(name)); }
 
 }  // namespace
 
@@ -36,10 +38,10 @@ QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const s
   const std::optional<FailingByte>& failure = attempt.failure;
   return {{"format", kJsonFormat},
           {"time", Text(time)},
-          {"port", TextOrNull(attempt.name)},
-          {"device", TextOrNull(attempt.device)},
+          {"port", NameOrNull(attempt.name)},
+          {"device", NameOrNull(attempt.device)},
           {"round", attempt.round > 0 ? QJsonValue(attempt.round) : QJsonValue()},
-          {"hexFile", Text(facts.hexPath)},
+          {"hexFile", EscapedName(facts.hexPath)},
           {"hexSha256", TextOrNull(facts.hexSha256)},
           {"frameLength", facts.frameLength > 0 ? QJsonValue(facts.frameLength) : QJsonValue()},
           {"frameSha256", TextOrNull(facts.frameSha256)},
@@ -71,27 +73,56 @@ AttemptLog::~AttemptLog() {
 }
 
 bool AttemptLog::Open(const std::string& path, std::string& error) {
-  fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) error = std::strerror(errno);
+  // Not blocking: a FIFO without a reader would hold the run before it began.
+  fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  struct stat info {};
+  if (fd_ < 0) {
+    error = errno == ENXIO ? "it is not a regular file" : std::strerror(errno);
+  } else if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = "it is not a regular file";
+    close(fd_);
+    fd_ = -1;
+  }
   return fd_ >= 0;
 }
 
-void AttemptLog::Append(const QJsonObject& record) {
-  if (fd_ < 0) return;
+bool AttemptLog::Append(const QJsonObject& record, std::string& error) {
+  if (fd_ < 0) return true;
   const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
-  // One write a record: with O_APPEND, lines of two runs on one log never mix.
-  if (write(fd_, line.constData(), static_cast<size_t>(line.size())) != line.size()) {
-    std::fprintf(stderr, "warning: the log could not be written: %s\n", std::strerror(errno));
+  const auto size = static_cast<size_t>(line.size());
+  // One write a record where it can be: with O_APPEND, lines of two runs on
+  // one log never mix.
+  size_t done = 0;
+  int failure = 0;
+  while (done < size && failure == 0) {
+    const ssize_t wrote = write(fd_, line.constData() + done, size - done);
+    if (wrote > 0) done += static_cast<size_t>(wrote);
+    if (wrote == 0 || (wrote < 0 && errno != EINTR)) failure = wrote < 0 ? errno : ENOSPC;
   }
-  fdatasync(fd_);
+  if (failure == 0 && fdatasync(fd_) != 0) failure = errno;
+  if (failure == 0) return true;
+  error = std::strerror(failure);
+  // A torn line would spoil the next one too: what went in is taken back,
+  // unless another run has appended behind it since.
+  const off_t end = lseek(fd_, 0, SEEK_CUR);
+  struct stat info {};
+  if (done > 0 && end >= static_cast<off_t>(done) && fstat(fd_, &info) == 0 && info.st_size == end) {
+    (void)ftruncate(fd_, end - static_cast<off_t>(done));
+  }
+  return false;
 }
 
 void RunReport::Attempted(const Attempt& attempt) {
   ++(attempt.interrupted ? interrupted_ : attempt.Passed() ? passed_ : failed_);
   if (attempt.last && !attempt.Passed() && firstFailure_ == kExitSuccess) firstFailure_ = attempt.exitCode;
   const QJsonObject record = AttemptRecord(attempt, facts_, RecordTime());
-  log_.Append(record);
+  std::string why;
   display_.Clear();
+  if (!log_.Append(record, why)) {
+    logIncomplete_ = true;
+    PrintLine(stderr, "zentrel-cli download: the log is incomplete: the record of " + attempt.name + " (attempt " +
+                          std::to_string(attempt.round) + ") could not be written: " + why);
+  }
   // Without --loop only a board's last attempt is its result.
   if (!options_.loop && !attempt.last) {
     Note("attempt " + std::to_string(attempt.round) + " failed on " + attempt.name + ": " + attempt.message +

@@ -31,10 +31,14 @@ std::string ResultLine(const Attempt& attempt, bool loop);
 class AttemptLog {
  public:
   ~AttemptLog();
-  // False, with the reason, when the file cannot be opened for appending.
+  // False, with the reason, when the file cannot be opened for appending or
+  // is no regular file (a FIFO could hold the run, a device swallow records).
   bool Open(const std::string& path, std::string& error);
   bool IsOpen() const { return fd_ >= 0; }
-  void Append(const QJsonObject& record);
+  // True once the record is on the disk, whole. Otherwise nothing of it is
+  // left in the file (unless another run appended behind it), and error
+  // says why.
+  bool Append(const QJsonObject& record, std::string& error);
 
  private:
   int fd_ = -1;
@@ -59,6 +63,8 @@ class RunReport : public BoardEvents {
   int Interrupted() const { return interrupted_; }
   // The exit status of a run without --loop: 0, or the first board's failure.
   int FirstFailure() const { return firstFailure_; }
+  // A record could not be written to the --log file.
+  bool LogIncomplete() const { return logIncomplete_; }
 
  private:
   ReportOptions options_;
@@ -67,4 +73,5 @@ class RunReport : public BoardEvents {
   AttemptLog& log_;
   int passed_ = 0, failed_ = 0, interrupted_ = 0;
   int firstFailure_ = kExitSuccess;
+  bool logIncomplete_ = false;
 };

@@ -4,6 +4,7 @@
 
 #include "CliCommon.h"
 #include "Commands.h"
+#include "StandardStreams.h"
 #include "ZentrelVersion.h"
 
 namespace {
@@ -23,6 +24,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardStreams();
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationVersion(kZentrelVersion);
   QStringList args = ArgumentsOf(argc, argv).mid(1);

@@ -16,6 +16,7 @@
 #include "SimOptions.h"
 #include "SimReport.h"
 #include "SimRunner.h"
+#include "StandardStreams.h"
 #include "ZentrelVersion.h"
 
 namespace {
@@ -90,6 +91,7 @@ bool PrepareChip(const SimOptions& options, const DeviceDescription& device, Chi
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardStreams();
   SimOptions options;
   std::string error;
   if (!ParseSimOptions({argv + 1, argv + argc}, options, error)) {
