@@ -531,6 +531,8 @@ TEST_F(CliDownload, ALoopFlashesAResettingBoardOnceAndTheNextBoardAgain) {
   const std::string out = cli.readAllStandardOutput().toStdString();
   EXPECT_EQ(cli.exitCode(), 0) << out;
   EXPECT_NE(out.find("Summary: 2 attempts, 2 passed, 0 failed, 0 interrupted"), std::string::npos) << out;
+}
+
 // A log that cannot take a record: it is said at once, nothing of the record
 // is left in the file, and the exit status says the log is incomplete. The
 // record (here on stdout) keeps names as bytes, with the file's SHA-256.
