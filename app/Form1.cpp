@@ -304,8 +304,9 @@ void Form1::EnableControls() {
   PumpEvents();
 }
 
-void Form1::SetHexLabel(const std::string& text) {
+void Form1::SetHexLabel(const std::string& text, const std::string& detail) {
   label_hex_->setText(Text(text));
+  label_hex_->setToolTip(Text(detail));
   // The load names the file only once it has loaded, from LastPath.
   loadedFile_ = text.empty() ? "" : state_.LastPath + text;
 }

@@ -42,7 +42,7 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   // Controls
   void DisableControls() override;
   void EnableControls() override;
-  void SetHexLabel(const std::string& text) override;
+  void SetHexLabel(const std::string& text, const std::string& detail) override;
   void SetCommStatus(const std::string& caption, uint32_t colour,
                      const std::string& detail) override;
 

@@ -6,11 +6,15 @@
 # chip with small write blocks is slower. Prints frame bytes per wall second
 # and the ratio to the model; never fails on a figure, only on a broken run.
 #
+# Each write block costs the chip its erase and write stalls, and the read
+# back that precedes the echo of the block's last byte.
+#
 #   bench/chip-bench.sh [BIN_DIR]     RUNS=3 runs a chip and a model
+#   FIRMWARE=DIR                      bootloader-<chip>.hex at 115200 baud from DIR
 set -euo pipefail
 
 bin=${1:-build-bench/bin}
-firmware=$bin/../firmware/115200
+firmware=${FIRMWARE:-$bin/../firmware/115200}
 here=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-3}
 source "$(dirname "$0")/scratch.sh"
@@ -23,6 +27,9 @@ python3 "$here/bench/make-image.py" "$image" 8192 20261208 --runs
 download() {
   local config=$1
   shift
+  # Emptied here, not by the background job's redirection, which may come
+  # after the wait below has read the last run's device.
+  : >"$work/sim.out"
   "$bin/zentrel-sim" --once --config "$config" --expect "$image" "$@" >"$work/sim.out" 2>&1 &
   sim_pid=$!
   local device=""

@@ -21,6 +21,7 @@ image=$work/image.hex
 
 # Starts a fresh simulator (extra flags: "$@") and sets sim_pid and device.
 start_sim() {
+  : >"$work/sim.out"  # not left to the job's redirection, which may come after the read below
   "$bin/zentrel-sim" --config "$config" --signal-interval 0 --once --as-port 2 "$@" >"$work/sim.out" 2>&1 &
   sim_pid=$!
   device=""

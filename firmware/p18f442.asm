@@ -1,5 +1,11 @@
-; The bootloader for the PIC18F442 (and PIC18F242).
+; The bootloader for the PIC18F442.
         list    p=18f442
         include <p18f442.inc>
-        config  OSC = HS, PWRT = ON, BOR = OFF, WDT = OFF, LVP = OFF
+; Settings from the PIC18FXX2 data sheet (DS39564); brown-out at 4.2 V, the lowest
+; supply the PIC18F (not LF) parts run on at any clock, flash self-writes included.
+        config  OSC = HS, OSCS = OFF, PWRT = ON, BOR = ON, BORV = 42, WDT = OFF
+        config  STVR = ON, LVP = OFF, DEBUG = OFF
+        config  CP0 = OFF, CP1 = OFF, CPB = OFF, CPD = OFF
+        config  WRT0 = OFF, WRT1 = OFF, WRTB = OFF, WRTC = OFF, WRTD = OFF
+        config  EBTR0 = OFF, EBTR1 = OFF, EBTRB = OFF
         include "bootloader.inc"

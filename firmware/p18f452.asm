@@ -1,5 +1,14 @@
-; The bootloader for the PIC18F452 (and PIC18F252).
+; The bootloader for the PIC18F452.
         list    p=18f452
         include <p18f452.inc>
-        config  OSC = HS, PWRT = ON, BOR = OFF, WDT = OFF, LVP = OFF
+; Settings from the PIC18FXX2 data sheet (DS39564); brown-out at 4.2 V, the lowest
+; supply the PIC18F (not LF) parts run on at any clock, flash self-writes included.
+        config  OSC = HS, OSCS = OFF, PWRT = ON, BOR = ON, BORV = 42, WDT = OFF
+        config  STVR = ON, LVP = OFF, DEBUG = OFF
+        config  CP0 = OFF, CP1 = OFF, CP2 = OFF, CP3 = OFF, CPB = OFF, CPD = OFF
+        config  WRT0 = OFF, WRT1 = OFF, WRT2 = OFF, WRT3 = OFF, WRTB = OFF, WRTC = OFF, WRTD = OFF
+        config  EBTR0 = OFF, EBTR1 = OFF, EBTR2 = OFF, EBTR3 = OFF, EBTRB = OFF
+; Errata DS80173C item 6: bytes may be lost when a table write runs from the
+; memory panel it programs, as this loader at the top of 32 KiB does for the
+; panel above 0x4000; it reads every block back and writes it again.
         include "bootloader.inc"

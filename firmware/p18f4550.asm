@@ -1,6 +1,12 @@
-; The bootloader for the PIC18F4550 (and PIC18F2550): the crystal drives the
-; core directly, without the USB PLL.
+; The bootloader for the PIC18F4550.
         list    p=18f4550
         include <p18f4550.inc>
-        config  FOSC = HS, CPUDIV = OSC1_PLL2, PWRT = ON, BOR = OFF, WDT = OFF, LVP = OFF, PBADEN = OFF, VREGEN = OFF, XINST = OFF
+; Settings from the PIC18F2455/2550/4455/4550 data sheet (DS39632); the crystal
+; drives the core (no PLL, USB regulator off); brown-out at BORV = 1, above 4.2 V.
+        config  FOSC = HS, CPUDIV = OSC1_PLL2, FCMEN = OFF, IESO = OFF, PWRT = ON
+        config  BOR = ON, BORV = 1, VREGEN = OFF, WDT = OFF, PBADEN = OFF, MCLRE = ON
+        config  STVREN = ON, LVP = OFF, ICPRT = OFF, XINST = OFF, DEBUG = OFF
+        config  CP0 = OFF, CP1 = OFF, CP2 = OFF, CP3 = OFF, CPB = OFF, CPD = OFF
+        config  WRT0 = OFF, WRT1 = OFF, WRT2 = OFF, WRT3 = OFF, WRTB = OFF, WRTC = OFF, WRTD = OFF
+        config  EBTR0 = OFF, EBTR1 = OFF, EBTR2 = OFF, EBTR3 = OFF, EBTRB = OFF
         include "bootloader.inc"

@@ -10,7 +10,7 @@ namespace {
 struct ParseEnd {
   Verdict verdict = Verdict::EndOfFile;
   int64_t lineNumber = 0;
-  bool endRecord = false;  // a type 01 record ended it, not the end of the text
+  LoadNotes notes;
 };
 
 LoadTarget TargetOf(AppState& state) {
@@ -32,10 +32,11 @@ ParseEnd RunParse(AppState& state, ByteSource& source, size_t bufferSize) {
   while (reader.Next(line)) {
     ++end.lineNumber;
     end.verdict = ProcessLine(line, target);
-    end.endRecord = end.verdict == Verdict::EndOfFile;
-    if (end.verdict != Verdict::Next) return end;
+    end.notes.endRecord = end.verdict == Verdict::EndOfFile;
+    if (end.verdict != Verdict::Next) break;
   }
-  end.verdict = Verdict::EndOfFile;
+  if (end.verdict == Verdict::Next) end.verdict = Verdict::EndOfFile;
+  end.notes.otherAreas = target.otherAreas;
   return end;
 }
 
@@ -47,7 +48,7 @@ bool Report(const ParseEnd& end, Dialogs& dialogs) {
 }
 }  // namespace
 
-bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs, bool* endRecord) {
+bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs, LoadNotes* notes) {
   ParseEnd end;
   std::string failure;
   {
@@ -60,7 +61,7 @@ bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs, bo
     dialogs.ShowMessage("Cannot read the program file " + path + ": " + failure);
     return false;
   }
-  if (endRecord != nullptr) *endRecord = end.endRecord;
+  if (notes != nullptr) *notes = end.notes;
   return Report(end, dialogs);
 }
 

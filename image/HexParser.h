@@ -7,15 +7,21 @@
 
 #include "AppState.h"
 #include "Dialogs.h"
+#include "HexRecord.h"
+
+// What a read found besides the program bytes.
+struct LoadNotes {
+  bool endRecord = false;  // a type 01 record ended the file: it was not cut short
+  OtherAreaBytes otherAreas;
+};
 
 // True when the file was read to its end (or its first type 01 record)
 // without fault. On a fault, or when the file cannot be read, shows one
 // message naming the line (or the file and the reason) and returns false.
 // The caller has prepared FlashImage (FlashSize bytes) and ProgramBytes.
-// endRecord, when given, tells whether a type 01 record ended the file: a
-// file without one may have been cut short.
+// notes, when given, tells what else the file held.
 bool ParseHexFile(AppState& state, const std::string& path, Dialogs& dialogs,
-                  bool* endRecord = nullptr);
+                  LoadNotes* notes = nullptr);
 
 // Lines up to this length are handled whole; longer ones are folded as they
 // stream past, so memory stays fixed whatever the input.

@@ -11,30 +11,31 @@ constexpr uint64_t kMinRecordLength = 11;
 constexpr size_t kDataStart = 9;
 
 // A run of addresses from here to end (exclusive) in one area; end 0 means
-// the address lies in no area.
+// the address lies in no area. Bytes outside program memory are counted.
 struct Area {
   uint64_t end = 0;
-  bool stored = false;
+  uint64_t OtherAreaBytes::*count = nullptr;  // null: program memory, stored
 };
 
 struct FixedArea {
   uint64_t first, end;
+  uint64_t OtherAreaBytes::*count;
 };
 // ID locations, device ID and configuration, in the order they are tried.
 constexpr std::array<FixedArea, 3> kFixedAreas = {{
-    {0x200000, 0x200008},
-    {0x3FFFFE, 0x400000},
-    {0x300000, 0x300010},
+    {0x200000, 0x200008, &OtherAreaBytes::id},
+    {0x3FFFFE, 0x400000, &OtherAreaBytes::deviceId},
+    {0x300000, 0x300010, &OtherAreaBytes::config},
 }};
 constexpr uint64_t kEepromStart = 0xF00000;
 
 Area AreaOf(uint64_t address, const LoadTarget& target) {
-  if (address < target.programSize) return {target.programSize, true};
+  if (address < target.programSize) return {target.programSize, nullptr};
   for (const FixedArea& area : kFixedAreas) {
-    if (address >= area.first && address < area.end) return {area.end, false};
+    if (address >= area.first && address < area.end) return {area.end, area.count};
   }
   const uint64_t eepromEnd = kEepromStart + target.eepromSize;
-  if (address >= kEepromStart && address < eepromEnd) return {eepromEnd, false};
+  if (address >= kEepromStart && address < eepromEnd) return {eepromEnd, &OtherAreaBytes::eeprom};
   return {};
 }
 
@@ -68,8 +69,9 @@ Verdict PlaceBytes(std::string_view data, uint64_t base, LoadTarget& target) {
     if (area.end == 0) return Verdict::OutOfRange;
     const size_t run = static_cast<size_t>(std::min<uint64_t>(count - k, area.end - address));
     const std::string_view pairs = data.substr(2 * k, 2 * run);
-    const Verdict verdict = area.stored ? StoreRun(pairs, address, target) : CheckRun(pairs);
+    const Verdict verdict = area.count ? CheckRun(pairs) : StoreRun(pairs, address, target);
     if (verdict != Verdict::Next) return verdict;
+    if (area.count) target.otherAreas.*area.count += run;
     k += run;
   }
   return Verdict::Next;

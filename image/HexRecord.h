@@ -39,6 +39,16 @@ enum class Verdict {
 // The fault's text after the line number, beginning with ": ".
 std::string_view FaultText(Verdict fault);
 
+// Bytes of a file outside program memory, by area: checked, never stored,
+// since a download carries program memory only.
+struct OtherAreaBytes {
+  uint64_t id = 0;        // ID locations, 0x200000..0x200007
+  uint64_t config = 0;    // configuration words, 0x300000..0x30000F
+  uint64_t deviceId = 0;  // device ID, 0x3FFFFE..0x3FFFFF (read only on a chip)
+  uint64_t eeprom = 0;    // data EEPROM, from 0xF00000
+  bool Any() const { return id + config + deviceId + eeprom > 0; }
+};
+
 // Where the bytes of one parse go. Program memory is image[0, programSize).
 struct LoadTarget {
   uint8_t* image = nullptr;
@@ -46,6 +56,7 @@ struct LoadTarget {
   uint64_t eepromSize = 0;
   int32_t* programBytes = nullptr;  // raised to one past each stored byte
   int64_t extendedAddress = 0;      // from the last type 04 record
+  OtherAreaBytes otherAreas;        // counted as they pass
 };
 
 // Handles one line: skips blank and comment lines, checks the record and

@@ -1,6 +1,7 @@
 #include "ProgramLoader.h"
 
 #include <charconv>
+#include <vector>
 
 #include "HexParser.h"
 
@@ -21,7 +22,7 @@ std::string SuccessText(int32_t programBytes) {
 LoadOutcome Refuse(AppState& state, Dialogs& dialogs, Controls& controls) {
   state.FlashImage.clear();
   state.ProgramBytes = 0;
-  controls.SetHexLabel("");
+  controls.SetHexLabel("", "");
   dialogs.ShowMessage("The device description gives a program memory size (flash:) of " +
                       std::to_string(state.Device.FlashSize) + " bytes; it must be 1 to " +
                       std::to_string(kMaxFlashSize) + ".");
@@ -29,21 +30,25 @@ LoadOutcome Refuse(AppState& state, Dialogs& dialogs, Controls& controls) {
 }
 
 LoadOutcome LoadInto(AppState& state, const std::string& fileName, Dialogs& dialogs,
-                     Controls& controls, bool* endRecord) {
+                     Controls& controls, LoadNotes& notes) {
   if (state.Device.FlashSize < 1 || state.Device.FlashSize > kMaxFlashSize) {
     return Refuse(state, dialogs, controls);
   }
   BlankImage(state);
-  controls.SetHexLabel("");
-  if (ParseHexFile(state, state.LastPath + fileName, dialogs, endRecord)) {
-    controls.SetHexLabel(fileName);
+  controls.SetHexLabel("", "");
+  if (ParseHexFile(state, state.LastPath + fileName, dialogs, &notes)) {
+    controls.SetHexLabel(fileName, UnprogrammedText(notes.otherAreas));
     dialogs.ShowMessage(SuccessText(state.ProgramBytes));
     return LoadOutcome::Loaded;
   }
   // Nothing of a faulty file may reach a download.
   BlankImage(state);
-  controls.SetHexLabel("");
+  controls.SetHexLabel("", "");
   return LoadOutcome::Faulty;
+}
+
+std::string BytesOf(uint64_t count, const char* area) {
+  return std::string(area) + " (" + std::to_string(count) + (count == 1 ? " byte)" : " bytes)");
 }
 }  // namespace
 
@@ -59,10 +64,26 @@ std::string KilobyteText(int32_t programBytes) {
   return value.substr(0, kKilobyteTextLength);
 }
 
+std::string UnprogrammedText(const OtherAreaBytes& bytes) {
+  std::vector<std::string> areas;
+  if (bytes.config) areas.push_back(BytesOf(bytes.config, "configuration words"));
+  if (bytes.id) areas.push_back(BytesOf(bytes.id, "ID locations"));
+  if (bytes.eeprom) areas.push_back(BytesOf(bytes.eeprom, "data EEPROM"));
+  if (bytes.deviceId) areas.push_back(BytesOf(bytes.deviceId, "device ID"));
+  if (areas.empty()) return "";
+  std::string list;
+  for (size_t k = 0; k < areas.size(); ++k) {
+    list += (k == 0 ? "" : k + 1 == areas.size() ? " and " : ", ") + areas[k];
+  }
+  return "The download leaves out the file's " + list +
+         (bytes.config ? ": the program runs with the bootloader's configuration words." : ".");
+}
+
 LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
-                            Controls& controls, bool* endRecord) {
+                            Controls& controls, LoadNotes* notes) {
   controls.DisableControls();
-  const LoadOutcome outcome = LoadInto(state, fileName, dialogs, controls, endRecord);
+  LoadNotes found;
+  const LoadOutcome outcome = LoadInto(state, fileName, dialogs, controls, notes ? *notes : found);
   controls.EnableControls();
   return outcome;
 }

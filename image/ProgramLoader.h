@@ -6,6 +6,7 @@
 #include "AppState.h"
 #include "Controls.h"
 #include "Dialogs.h"
+#include "HexParser.h"
 #include "SettingsAccess.h"
 
 enum class LoadOutcome {
@@ -25,9 +26,14 @@ void OpenProgramPath(AppState& state, const std::string& path, Dialogs& dialogs,
                      SettingsAccess& settings, Controls& controls);
 
 // Loads LastPath + fileName into a fresh image and reports the outcome;
-// endRecord as for ParseHexFile.
+// notes as for ParseHexFile. label_hex's tooltip says what of the file the
+// download leaves out.
 LoadOutcome LoadProgramFile(AppState& state, const std::string& fileName, Dialogs& dialogs,
-                            Controls& controls, bool* endRecord = nullptr);
+                            Controls& controls, LoadNotes* notes = nullptr);
+
+// The sentence that names the areas of a file a download does not program,
+// and how many bytes of each; "" when the file has none.
+std::string UnprogrammedText(const OtherAreaBytes& bytes);
 
 // A path cut after its last '/': the folder (ending in '/', or "") and the name.
 struct FolderAndName {

@@ -169,6 +169,34 @@ std::string BuildDownloadFrame(AppState& state) {
   return reason;
 }
 
+std::string RefusalHint(int32_t slot, const AppState& state) {
+  const DeviceDescription& device = state.Device;
+  const int64_t address = int64_t{slot} - 5;  // slot 5 carries address 0
+  const int64_t block = device.ProgramBlockSize;
+  if (slot == 3 || slot == 4) {
+    return "the bootloader's block sizes differ: check eraseblock: and programblock: in config.txt";
+  }
+  if (address < 0 || address >= state.ProgramBytes || block <= 0) {
+    const bool relocated = slot == state.FrameLength && slot > 12;
+    return relocated ? "the bootloader's copy of the program's first eight bytes did not take; the chip "
+                       "stays in the bootloader"
+                     : "";
+  }
+  const int64_t first = address - address % block;
+  if (device.BootloaderAddress >= 0 && first >= device.BootloaderAddress) {
+    return "the bootloader keeps 0x" + Hex6(static_cast<int32_t>(first)) +
+           " for itself: check bootloader: in config.txt";
+  }
+  const std::string flash = "the flash at 0x" + Hex6(static_cast<int32_t>(first)) + "..0x" +
+                            Hex6(static_cast<int32_t>(first + block - 1)) +
+                            " did not take the write (worn flash, a low supply, or write protection)";
+  if (address >= 8) return flash;
+  // The last jump byte may also end the first write block.
+  const std::string jump =
+      "the jump at 0..7 does not lead to the bootloader on the chip: check bootloader: in config.txt";
+  return (address + 1) % block == 0 ? jump + "; or " + flash : jump;
+}
+
 void StartDownload(AppState& state, LinkHost& host, Dialogs& dialogs) {
   // An emptied frame cannot carry a transfer on, whatever comes next.
   EmptyDownloadFrame(state);

@@ -23,3 +23,8 @@ void AppendFrameSlot(AppState& state);
 // whatever LinkState and the port say. Returns "" on success, or the reason
 // the frame cannot be sent, in which case state is left as it was.
 std::string BuildDownloadFrame(AppState& state);
+
+// What the bootloader's refusal of a frame byte (echoed inverted) says, by
+// where the slot lies in the frame as state built it: the config.txt line
+// to check, or the flash that did not take. "" for a slot it cannot refuse.
+std::string RefusalHint(int32_t slot, const AppState& state);

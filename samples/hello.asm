@@ -1,12 +1,18 @@
 ; Says hello on the UART (TX on RC6, 19200 baud from a 20 MHz crystal), then
 ; blinks an LED on RB0. The sample that shows a downloaded program running:
-; the simulated chip prints what it sends. The same SFRs serve the PIC18F452,
-; PIC18F4520, PIC18F4550 and PIC18F4620.
+; the simulated chip prints what it sends. It carries no configuration
+; words: a download does not program them, and the program runs with the
+; bootloader's. Built for the PIC18F452; the same SFRs serve every PIC18 the
+; bootloader is built for, so for another part and its TX pin:
+;   gpasm -p p18f1220 -D TX_TRIS=TRISB -D TX_BIT=1 -o hello-1220.hex hello.asm
         list    p=18f452
-        include <p18f452.inc>
-        errorlevel -302
+        include <p18cxxx.inc>
+        errorlevel -302, -215
 
-        config  OSC = HS, PWRT = ON, BOR = OFF, WDT = OFF, LVP = OFF
+#ifndef TX_TRIS
+#define TX_TRIS TRISC
+#define TX_BIT  6
+#endif
 
 delay_outer     equ     0x00
 delay_inner     equ     0x01
@@ -24,7 +30,7 @@ start:
         movwf   TXSTA, ACCESS
         movlw   b'10000000'             ; SPEN
         movwf   RCSTA, ACCESS
-        bcf     TRISC, 6, ACCESS
+        bcf     TX_TRIS, TX_BIT, ACCESS
         movlw   upper greeting
         movwf   TBLPTRU, ACCESS
         movlw   high greeting

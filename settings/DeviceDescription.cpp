@@ -59,7 +59,12 @@ bool SetsAField(std::string_view line) {
 // One line: the first key it starts with sets its field, other lines are
 // ignored. Nothing is trimmed.
 bool ApplyLine(std::string_view line, const std::string& sourceName, DeviceDescription& device,
-               std::string& error) {
+               TextFields* extra, std::string& error) {
+  if (extra) {
+    for (auto& [key, value] : *extra) {
+      if (line.starts_with(key)) value = line.substr(key.size());
+    }
+  }
   if (line.starts_with(kModelKey)) {
     device.DeviceModel = UpperCase(line.substr(kModelKey.size()));
   } else if (line.starts_with(kBootloaderKey)) {
@@ -74,8 +79,9 @@ bool ApplyLine(std::string_view line, const std::string& sourceName, DeviceDescr
 // lone CR or a lone LF.
 class LineCollector {
  public:
-  LineCollector(const std::string& sourceName, DeviceDescription& device, std::string& error)
-      : sourceName_(sourceName), device_(device), error_(error) {}
+  LineCollector(const std::string& sourceName, DeviceDescription& device, TextFields* extra,
+                std::string& error)
+      : sourceName_(sourceName), device_(device), extra_(extra), error_(error) {}
 
   bool Feed(std::string_view piece) {
     for (const char c : piece) {
@@ -96,7 +102,7 @@ class LineCollector {
   bool EndLine() {
     ++lineNumber_;
     const bool applied = tooLong_ ? !SetsAField(line_) || TooLong()
-                                  : ApplyLine(line_, sourceName_, device_, error_);
+                                  : ApplyLine(line_, sourceName_, device_, extra_, error_);
     line_.clear();
     tooLong_ = false;
     return applied;
@@ -112,6 +118,7 @@ class LineCollector {
 
   const std::string& sourceName_;
   DeviceDescription& device_;
+  TextFields* extra_;
   std::string& error_;
   std::string line_;
   bool tooLong_ = false;
@@ -120,9 +127,9 @@ class LineCollector {
 };
 
 bool ReadLines(ByteSource& source, const std::string& sourceName, DeviceDescription& device,
-               std::string& error) {
+               TextFields* extra, std::string& error) {
   device = DeviceDescription{};
-  LineCollector lines(sourceName, device, error);
+  LineCollector lines(sourceName, device, extra, error);
   char buffer[kReadBufferSize];
   for (size_t got; (got = source.Read(buffer, sizeof buffer)) > 0;) {
     if (!lines.Feed({buffer, got})) return false;
@@ -148,7 +155,7 @@ class StreamSource : public ByteSource {
 bool ReadDeviceDescription(std::istream& in, const std::string& sourceName,
                            DeviceDescription& device, std::string& error) {
   StreamSource source(in);
-  if (!ReadLines(source, sourceName, device, error)) return false;
+  if (!ReadLines(source, sourceName, device, nullptr, error)) return false;
   if (in.bad()) {
     error = "The device description " + sourceName + " could not be read.";
     return false;
@@ -157,8 +164,14 @@ bool ReadDeviceDescription(std::istream& in, const std::string& sourceName,
 }
 
 bool ReadDeviceDescription(const std::string& path, DeviceDescription& device, std::string& error) {
+  TextFields none;
+  return ReadDeviceDescription(path, device, none, error);
+}
+
+bool ReadDeviceDescription(const std::string& path, DeviceDescription& device, TextFields& extra,
+                           std::string& error) {
   FileSource source(path);
-  if (!ReadLines(source, path, device, error)) return false;
+  if (!ReadLines(source, path, device, &extra, error)) return false;
   if (source.error().empty()) return true;
   error = source.missing()
               ? "The device description " + path + " was not found."

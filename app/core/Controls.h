@@ -10,8 +10,8 @@ class Controls {
   // Command1, Command2 and the Options menu, in this order; then one event pump.
   virtual void DisableControls() = 0;
   virtual void EnableControls() = 0;
-  // Caption of label_hex.
-  virtual void SetHexLabel(const std::string& text) = 0;
+  // Caption of label_hex; detail, its tooltip, what the caption cannot hold.
+  virtual void SetHexLabel(const std::string& text, const std::string& detail) = 0;
   // Caption and back colour (0x00BBGGRR) of label_commstatus; detail is what
   // the caption cannot hold (the device a number resolved to, why it failed).
   virtual void SetCommStatus(const std::string& caption, uint32_t colour,
@@ -23,7 +23,7 @@ class NoControls : public Controls {
  public:
   void DisableControls() override {}
   void EnableControls() override {}
-  void SetHexLabel(const std::string&) override {}
+  void SetHexLabel(const std::string&, const std::string&) override {}
   void SetCommStatus(const std::string&, uint32_t, const std::string&) override {}
 };
 

@@ -165,6 +165,20 @@ TEST(CheckCommand, FileWithoutEndRecordWarnsAndFailsWhenStrict) {
   }
 }
 
+TEST(CheckCommand, WarnsOfWhatTheDownloadLeavesOut) {
+  Fixture f(kConfig, ":0400100001020304E2\n:020000040030CA\n:0100000001FE\n:00000001FF\n");
+  for (const QStringList& extra : {QStringList{}, QStringList{"-q"}, QStringList{"--json"}}) {
+    ProcessResult run = RunCli(f.Check(extra));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.err.find("warning: The download leaves out the file's configuration words (1 byte)"),
+              std::string::npos) << run.err;
+    if (!extra.contains("--json")) continue;
+    const QJsonObject areas = QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object()["notProgrammed"].toObject();
+    EXPECT_EQ(areas["config"].toInt(), 1) << run.out;
+    EXPECT_EQ(areas["eeprom"].toInt(), 0) << run.out;
+  }
+}
+
 // A file that the download would refuse fails its check too, with the reason.
 TEST(CheckCommand, JsonResultParsesForSuccessFaultAndRefusal) {
   // The rounded program area (64 bytes) reaches this bootloader.

@@ -64,8 +64,9 @@ void RecordingControls::EnableControls() {
   log.push_back("enable");
 }
 
-void RecordingControls::SetHexLabel(const std::string& text) {
+void RecordingControls::SetHexLabel(const std::string& text, const std::string& detail) {
   hexLabel = text;
+  hexDetail = detail;
   log.push_back("hex " + text);
 }
 

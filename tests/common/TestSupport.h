@@ -35,13 +35,13 @@ class RecordingDialogs : public Dialogs {
 class RecordingControls : public Controls {
  public:
   std::vector<std::string> log;
-  std::string hexLabel, commCaption, commDetail;
+  std::string hexLabel, hexDetail, commCaption, commDetail;
   uint32_t commColour = 0;
   bool enabled = true;
 
   void DisableControls() override;
   void EnableControls() override;
-  void SetHexLabel(const std::string& text) override;
+  void SetHexLabel(const std::string& text, const std::string& detail) override;
   void SetCommStatus(const std::string& caption, uint32_t colour,
                      const std::string& detail) override;
 };

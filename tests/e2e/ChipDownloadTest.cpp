@@ -10,6 +10,7 @@
 #include "common/Process.h"
 #include "common/Pty.h"
 #include "common/TestSupport.h"
+#include "sim/SimFrames.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ struct Chip {
 const Chip k452{"p18f452", "PIC18F452", 0x7D00, 0x8000};    // 8-byte write blocks
 const Chip k4520{"p18f4520", "PIC18F4520", 0x7D00, 0x8000};  // 32-byte write blocks
 const Chip k442{"p18f442", "PIC18F442", 0x3D00, 0x4000};    // the least to send
+const Chip k4620{"p18f4620", "PIC18F4620", 0xFD00, 0x10000};  // 64-byte write blocks
 constexpr int32_t kEraseBlock = 64;
 const char kGreeting[] = "Hello from the PIC18!\r\n";
 
@@ -37,7 +39,7 @@ QStringList ChipOptions(const Chip& chip, const std::string& firmware = {}) {
 ProcessResult Download(const std::string& file, const std::string& config, const std::string& device,
                        const char* baud = "115200") {
   return RunCli({"download", Q(file), "--config", Q(config), "--device", Q(device), "--baud", baud,
-                 "--signal-timeout", "10", "--echo-timeout", "3000", "--no-progress"});
+                 "--signal-timeout", "30", "--echo-timeout", "10000", "--no-progress"});
 }
 
 // A HEX file's program memory as the host loads it (0xFF where it has none).
@@ -63,8 +65,10 @@ std::string Read(RawHost& host, size_t count, int timeoutMs) {
   return bytes;
 }
 
-// Generous: a loaded machine may starve the chip.
+// Generous: a loaded machine may starve the chip, which never runs ahead of
+// real time but may fall far behind it. Only a hang should reach these.
 constexpr int kEchoWaitMs = 10000;
+constexpr int kChipTextMs = 30000;
 
 class ChipDownload : public ::testing::Test {
  protected:
@@ -137,7 +141,7 @@ TEST_F(ChipDownload, BlankChipStaysInTheBootloader) {
   SimulatedBoard sim(ChipOptions(k452));
   RawHost host(sim.device());
   // It signals again about once a second, and sends nothing else.
-  EXPECT_EQ(Read(host, 3, 10000), "UUU");
+  EXPECT_EQ(Read(host, 3, kChipTextMs), "UUU");
 }
 
 TEST_F(ChipDownload, ProgrammedChipRunsTheProgramWithoutAnAnswer) {
@@ -145,23 +149,36 @@ TEST_F(ChipDownload, ProgrammedChipRunsTheProgramWithoutAnAnswer) {
   // always take a new rate after a reset.
   SimulatedBoard sim(ChipOptions(k452, BinPath("bootloader-p18f452.hex")));
   ASSERT_EQ(Download(SourcePath("samples/hello.hex"), Template(k452), sim.device(), "19200").exitCode, 0);
+  // A config.txt whose bootloader: is not where the bootloader sits: the
+  // chip refuses the jump before it erases anything, and signals again.
+  dir.write("wrong.txt", ReadFile(Template(k452)) + "bootloader:007E00\n");
+  usleep(500000);
+  ProcessResult wrong = Download(SourcePath("samples/hello.hex"), dir.file("wrong.txt"), sim.device(), "19200");
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_NE(wrong.out.find("ERROR downloading byte 7/204"), std::string::npos) << wrong.out;
+  EXPECT_NE(wrong.out.find("check bootloader: in config.txt"), std::string::npos) << wrong.out;
   // A new host resets the chip, once the simulator has seen the last one go
   // (it checks the memory first): a pseudo-terminal tells only while no one
-  // holds it.
+  // holds it. The program is still there.
   usleep(500000);
   RawHost host(sim.device());
-  EXPECT_EQ(Read(host, sizeof kGreeting, 10000), std::string("U") + kGreeting);
+  EXPECT_EQ(Read(host, sizeof kGreeting, kChipTextMs), std::string("U") + kGreeting);
 }
 
 TEST_F(ChipDownload, BurstWhileWritingDoesNotHangTheBootloader) {
   SimulatedBoard sim(ChipOptions(k452));
   RawHost host(sim.device());
   ASSERT_TRUE(host.AnswerSignal());
-  ASSERT_EQ(host.SendFrame({0xFF, 0x2F, 0x40, 0x08}, kEchoWaitMs), 0);  // a 12 KiB program area
+  // A 12 KiB program area, and the jump words that its bootloader takes.
+  std::vector<uint8_t> start = BuildFrame(std::vector<uint8_t>(0x3000, 0xFF), kEraseBlock, 8, k452.bootloader);
+  start.resize(12);
+  ASSERT_EQ(host.SendFrame(start, kEchoWaitMs), 0);
   // Bytes sent without waiting pile up while a block is written (the chip
   // stalls) and overrun the receiver; some are lost, and then it goes on.
   for (int i = 0; i < 300; ++i) host.Send(0x00);
-  EXPECT_LT(Read(host, 300, 1500).size(), 300u);
+  size_t echoes = 0;
+  while (host.ReadByte(1000) >= 0) ++echoes;  // until the line has been quiet for a second
+  EXPECT_LT(echoes, 300u);
   EXPECT_EQ(host.SendFrame({0x5A}, kEchoWaitMs), 0);
 }
 
@@ -172,18 +189,55 @@ TEST_F(ChipDownload, OwnAreaIsRefusedAtItsFirstByteAndTheBootloaderSurvives) {
     // the bootloader's address.
     RawHost host(sim.device());
     ASSERT_TRUE(host.AnswerSignal());
-    const int32_t last = k442.bootloader + kEraseBlock - 1;
-    std::vector<uint8_t> frame = {static_cast<uint8_t>(last & 0xFF), static_cast<uint8_t>(last >> 8), kEraseBlock, 8};
-    frame.resize(4 + last + 1, 0x00);
+    const std::vector<uint8_t> image(k442.bootloader + kEraseBlock, 0x00);
     // Slot 5 carries address 0: the first byte at the bootloader's address
     // is the one refused, with an inverted echo.
-    EXPECT_EQ(host.SendFrame(frame, kEchoWaitMs), 5 + k442.bootloader);
+    EXPECT_EQ(host.SendFrame(BuildFrame(image, kEraseBlock, 8, k442.bootloader), kEchoWaitMs),
+              5 + k442.bootloader);
     EXPECT_EQ(host.lastReply, 0xFF);
   }
   // After a reset it signals again, and since the transfer never finished
   // it stays in the bootloader.
   RawHost next(sim.device());
-  EXPECT_EQ(Read(next, 2, 10000), "UU");
+  EXPECT_EQ(Read(next, 2, kChipTextMs), "UU");
+}
+
+// Flash that does not take what the bootloader writes: a worn cell, or a
+// bootloader built for another write block than the chip's. The download
+// fails at the last byte of the block, and the bootloader names it.
+TEST_F(ChipDownload, WriteThatDoesNotTakeFailsAtTheLastByteOfItsBlock) {
+  // The 452's bootloader built for 32-byte blocks, on its 8 holding registers.
+  const std::string misbuilt = dir.file("misbuilt.hex");
+  ASSERT_EQ(RunProgram("gpasm", {"--quiet", "-I", Q(SourcePath("firmware")), "-D", "FLASH_END=32768", "-D",
+                                 "ERASE_BLOCK=64", "-D", "WRITE_BLOCK=32", "-D", "BOOT_ADDR=0x7D00", "-D",
+                                 "BAUD=115200", "-o", Q(misbuilt), Q(SourcePath("firmware/p18f452.asm"))})
+                .exitCode,
+            0);
+  dir.write("blocks32.txt", ReadFile(Template(k452)) + "programblock:32\n");
+  const struct {
+    Chip chip;
+    QStringList sim;
+    std::string config;
+    int byte;  // the last of the write block that holds 0x41
+    const char* simSays;
+  } cases[] = {
+      {k452, {"--flash-fault", "000041"}, Template(k452), 76, "holds the cell that takes no write, 0x000041"},
+      {k4520, {"--flash-fault", "000041"}, Template(k4520), 100, "0x000040..0x00005F holds the cell"},
+      {k4620, {"--flash-fault", "000041"}, Template(k4620), 132, "0x000040..0x00007F holds the cell"},
+      {k452, {}, dir.file("blocks32.txt"), 36, "(inverted: the bootloader refused it)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.chip.name) + " " + c.config);
+    const std::string firmware = c.sim.empty() ? misbuilt : Firmware(c.chip);
+    SimulatedBoard sim(ChipOptions(c.chip, firmware) + c.sim + QStringList{"--once"});
+    ProcessResult cli = Download(SourcePath("samples/hello.hex"), c.config, sim.device());
+    EXPECT_EQ(cli.exitCode, 1);
+    EXPECT_NE(cli.out.find("ERROR downloading byte " + std::to_string(c.byte) + "/204"), std::string::npos)
+        << cli.out;
+    EXPECT_NE(cli.out.find("did not take the write"), std::string::npos) << cli.out;
+    ProcessResult run = sim.Finish();
+    EXPECT_NE(run.out.find(c.simSays), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

@@ -60,6 +60,29 @@ TEST(ProgramLoader, SuccessReportsTheTotal) {
   EXPECT_EQ(onlyConfig.dialogs.messages, std::vector<std::string>{Success("0", "0")});
 }
 
+// The download carries program memory only: label_hex's tooltip says what
+// else the file held, and the message box keeps its text.
+TEST(ProgramLoader, TooltipNamesTheAreasTheDownloadLeavesOut) {
+  const struct {
+    std::string hex;
+    const char* detail;
+  } cases[] = {
+      {Record(0, 0, {1}), ""},
+      {ExtendedRecord(0xF0) + "\n" + Record(0, 0, {1}), "The download leaves out the file's data EEPROM (1 byte)."},
+      {ExtendedRecord(0x30) + "\n" + Record(0, 0, {1, 2}) + "\n" + ExtendedRecord(0x20) + "\n" +
+           Record(0, 0, {1, 2, 3}) + "\n" + ExtendedRecord(0xF0) + "\n" + Record(0, 0, {4}) + "\n" +
+           ExtendedRecord(0x3F) + "\n" + Record(0, 0xFFFE, {5, 6}),
+       "The download leaves out the file's configuration words (2 bytes), ID locations (3 bytes), data EEPROM "
+       "(1 byte) and device ID (2 bytes): the program runs with the bootloader's configuration words."},
+  };
+  for (const auto& c : cases) {
+    Loader loader;
+    EXPECT_EQ(loader.Load("p.hex", c.hex), LoadOutcome::Loaded);
+    EXPECT_EQ(loader.controls.hexDetail, c.detail);
+    EXPECT_EQ(loader.dialogs.messages.size(), 1u);
+  }
+}
+
 TEST(ProgramLoader, ASecondFileLeavesNothingOfTheFirst) {
   Loader loader;
   ASSERT_EQ(loader.Load("a.hex", Record(0, 0x100, {1, 2, 3, 4})), LoadOutcome::Loaded);

@@ -222,6 +222,30 @@ TEST(DownloadFrame, BuildDoesNotDependOnTheLink) {
   EXPECT_FALSE(state.TransferInProgress);
 }
 
+TEST(DownloadFrame, RefusalHintNamesWhatTheBootloaderRefused) {
+  AppState state = ExampleState();
+  ASSERT_EQ(BuildDownloadFrame(state), "");
+  const struct {
+    int32_t slot;
+    const char* hint;  // a part of it, or "" for none
+  } cases[] = {
+      {1, ""},
+      {4, "check eraseblock: and programblock:"},
+      {7, "the jump at 0..7 does not lead to the bootloader on the chip: check bootloader:"},
+      {12, "; or the flash at 0x000000..0x000007 did not take"},
+      {76, "the flash at 0x000040..0x000047 did not take the write"},
+      {332, "first eight bytes did not take; the chip stays in the bootloader"},
+  };
+  for (const auto& c : cases) {
+    const std::string hint = RefusalHint(c.slot, state);
+    EXPECT_EQ(hint.empty(), *c.hint == '\0') << c.slot << ": " << hint;
+    EXPECT_NE(hint.find(c.hint), std::string::npos) << c.slot << ": " << hint;
+  }
+  // An area that a wrong bootloader: let reach the chip's own code.
+  state.Device.BootloaderAddress = 0x100;
+  EXPECT_NE(RefusalHint(5 + 0x100, state).find("keeps 0x000100 for itself"), std::string::npos);
+}
+
 TEST(DownloadFrame, AppendFrameSlotKeepsEarlierSlots) {
   AppState state;  // never built: not even slot 0 exists
   AppendFrameSlot(state);

@@ -2,7 +2,10 @@
 // a receiver samples them, and the transfer followed from both directions.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "LineObserver.h"
+#include "RealTimePace.h"
 #include "UartBits.h"
 
 namespace {
@@ -93,7 +96,7 @@ TEST(LineObserver, NamesTheFrameByteOfAWrongEchoAndWaitsForTheNextSignal) {
   }
   line.FromHost(32);
   EXPECT_EQ(line.FromChip(32 ^ 0xFF), LineObserver::Event::Failed);
-  EXPECT_EQ(line.Failure(), "wrong echo of frame byte 4: sent 0x20, echoed 0xDF");
+  EXPECT_EQ(line.Failure(), "wrong echo of frame byte 4: sent 0x20, echoed 0xDF (inverted: the bootloader refused it)");
   EXPECT_FALSE(line.InTransfer());
   // Until the bootloader signals again, a host's 0x55 is no answer.
   EXPECT_EQ(line.FromHost(0x55), LineObserver::Event::None);
@@ -107,6 +110,26 @@ TEST(LineObserver, NoiseBeforeTheAnswerStartsNothing) {
   line.FromChip(0x55);
   EXPECT_EQ(line.FromHost(0x13), LineObserver::Event::None);  // no answer
   EXPECT_FALSE(line.InTransfer());
+}
+
+}  // namespace
+
+namespace {
+
+// A chip of 1000 cycles a second that may lag 20 ms.
+TEST(RealTimePace, NeverAheadOfTheWallClockAndGivesUpWhatItLost) {
+  using namespace std::chrono_literals;
+  const RealTimePace::Clock::time_point start{};
+  RealTimePace pace(1000, 20ms);
+  pace.Start(start + 5ms, 100);  // the host settles first
+  EXPECT_EQ(pace.Target(start, 100), 100u);
+  EXPECT_EQ(pace.Target(start + 15ms, 100), 110u);
+  // Starved for a second at cycle 110: it may catch up 20 ms, no more.
+  EXPECT_EQ(pace.Target(start + 1005ms, 110), 130u);
+  // From there on, what the wall clock gives and not a cycle beyond.
+  EXPECT_EQ(pace.Target(start + 1015ms, 130), 140u);
+  EXPECT_EQ(pace.Target(start + 1015ms, 140), 140u);
+  EXPECT_NEAR(std::chrono::duration<double>(pace.WallTimeOf(150) - start).count(), 1.025, 1e-6);
 }
 
 }  // namespace

@@ -204,7 +204,7 @@ LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo, std
   MessageCollector dialogs;
   NoControls controls;
   LoadedFile loaded;
-  loaded.outcome = LoadProgramFile(state, parts.name, dialogs, controls, &loaded.endRecord);
+  loaded.outcome = LoadProgramFile(state, parts.name, dialogs, controls, &loaded.notes);
   for (const std::string& text : dialogs.messages) loaded.message += (loaded.message.empty() ? "" : "\n") + text;
   const bool success = loaded.outcome == LoadOutcome::Loaded;
   if (echo == Echo::All || (echo == Echo::FaultsOnly && !success)) {
@@ -212,6 +212,10 @@ LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo, std
   }
   // A cut-off file would flash a partial program: worth saying even when quiet.
   if (loaded.Truncated()) PrintLine(stderr, TruncationWarning(file));
+  // Configuration words left out change how the program runs: said even when quiet.
+  if (success && loaded.notes.otherAreas.Any()) {
+    PrintLine(stderr, "warning: " + UnprogrammedText(loaded.notes.otherAreas));
+  }
   return loaded;
 }
 
@@ -251,6 +255,13 @@ bool BuildFrameOrRefuse(AppState& framed, LoadedFile& loaded, Echo echo) {
   return loaded.refusal.empty();
 }
 
+QJsonObject NotProgrammedRecord(const OtherAreaBytes& bytes) {
+  return {{"config", static_cast<qint64>(bytes.config)},
+          {"id", static_cast<qint64>(bytes.id)},
+          {"eeprom", static_cast<qint64>(bytes.eeprom)},
+          {"deviceId", static_cast<qint64>(bytes.deviceId)}};
+}
+
 QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppState& state, int exitCode) {
   const std::string reason = loaded.RefusalReason();
   const std::string& message = loaded.refusal.empty() ? loaded.message : loaded.refusal;
@@ -261,7 +272,8 @@ QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppS
           {"message", QString::fromStdString(message).replace("\r\n", "\n")},
           {"programBytes", state.ProgramBytes},
           {"flashSize", state.Device.FlashSize},
-          {"endRecord", loaded.endRecord},
+          {"endRecord", loaded.notes.endRecord},
+          {"notProgrammed", NotProgrammedRecord(loaded.notes.otherAreas)},
           {"exitStatus", exitCode}};
 }
 

@@ -87,10 +87,10 @@ void PrintVersion();
 // folder, and the message the window would show.
 struct LoadedFile {
   LoadOutcome outcome = LoadOutcome::Faulty;
-  bool endRecord = false;
+  LoadNotes notes;
   std::string message;
   std::string refusal;  // why a download of the loaded file would be refused
-  bool Truncated() const { return outcome == LoadOutcome::Loaded && !endRecord; }
+  bool Truncated() const { return outcome == LoadOutcome::Loaded && !notes.endRecord; }
   // Why nothing may be sent, for scripts: "file" (unreadable or faulty),
   // "description" (config.txt), "frame" (the frame cannot be sent); "" if none.
   std::string RefusalReason() const;
@@ -105,6 +105,8 @@ std::string TruncationWarning(const QString& file);
 // (a copy of the loaded state), or keeps in loaded why it cannot be sent,
 // printing that as a fault under echo. False when it was refused.
 bool BuildFrameOrRefuse(AppState& framed, LoadedFile& loaded, Echo echo);
+// What of a loaded file no download carries, for --json and --log: bytes by area.
+QJsonObject NotProgrammedRecord(const OtherAreaBytes& bytes);
 // The outcome of a load for --json: outcome, message, byte counts, exit status.
 QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppState& state, int exitCode);
 // The exit status that a load outcome gives.

@@ -157,8 +157,9 @@ std::string FileSha256(const std::string& path, std::string& error) {
 
 // The frame's facts only once it is built (FrameLength above 0); error says
 // why the HEX file could not be read.
-RunFacts Facts(const QString& hexFile, const AppState& framed, std::string& error) {
+RunFacts Facts(const QString& hexFile, const LoadedFile& loaded, const AppState& framed, std::string& error) {
   RunFacts facts;
+  facts.notProgrammed = loaded.notes.otherAreas;
   facts.hexPath = AbsoluteLocalPath(hexFile);
   facts.hexSha256 = FileSha256(LocalPath(hexFile), error);
   if (framed.FrameLength <= 0) return facts;
@@ -177,7 +178,7 @@ int Refuse(const QCommandLineParser& parser, const QString& hexFile, const Loade
     attempt.reason = loaded.RefusalReason();
     attempt.message = loaded.refusal.empty() ? loaded.message : loaded.refusal;
     std::string unreadable;  // the message says why already
-    PrintJson(AttemptRecord(attempt, Facts(hexFile, AppState{}, unreadable), RecordTime()));
+    PrintJson(AttemptRecord(attempt, Facts(hexFile, loaded, AppState{}, unreadable), RecordTime()));
   }
   return loaded.ExitStatus();
 }
@@ -232,7 +233,7 @@ int RunDownload(const QStringList& args) {
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
                                                 : ReadStored(store, kBaudRateSetting);
   std::string unreadable;
-  const RunFacts facts = Facts(hexFile, probe, unreadable);
+  const RunFacts facts = Facts(hexFile, loaded, probe, unreadable);
   if (!unreadable.empty()) {
     return UsageError("download", "cannot read " + hexFile + ": " + QString::fromStdString(unreadable));
   }

@@ -45,6 +45,7 @@ QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const s
           {"hexSha256", TextOrNull(facts.hexSha256)},
           {"frameLength", facts.frameLength > 0 ? QJsonValue(facts.frameLength) : QJsonValue()},
           {"frameSha256", TextOrNull(facts.frameSha256)},
+          {"notProgrammed", NotProgrammedRecord(facts.notProgrammed)},
           {"result", ResultName(attempt)},
           {"reason", TextOrNull(attempt.reason)},
           {"message", Text(attempt.message)},

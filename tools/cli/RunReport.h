@@ -14,6 +14,7 @@ struct RunFacts {
   std::string hexPath, hexSha256;
   int32_t frameLength = 0;
   std::string frameSha256;
+  OtherAreaBytes notProgrammed;  // what of the file no download carries
 };
 
 // The record of one attempt, as --log and --json write it: the one home of

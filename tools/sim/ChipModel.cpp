@@ -27,9 +27,13 @@ namespace {
 // The firmware's default crystal.
 constexpr double kCrystalHz = 20e6;
 
-// Registers of the PIC18 UART, at the same addresses on every part here.
-constexpr unsigned kTXSTA = 0xFAC, kSPBRG = 0xFAF, kSPBRGH = 0xFB0, kBAUDCON = 0xFB8;
+// Registers of the PIC18 UART, at the same addresses on every part here but
+// BAUDCON, which the PIC18F1220 and PIC18F1320 have at 0xFAA (DS39605).
+constexpr unsigned kTXSTA = 0xFAC, kSPBRG = 0xFAF, kSPBRGH = 0xFB0;
+constexpr unsigned kBaudconAddresses[] = {0xFB8, 0xFAA};
 constexpr unsigned kTXEN = 0x20, kTRMT = 0x02;
+// The flash controller: EECON1 and its bits (the same on every PIC18 here).
+constexpr unsigned kEECON1 = 0xFA6, kEEPGD = 0x80, kFREE = 0x10, kWR = 0x02;
 // Bounds the wait for a transmitter to fall silent before a reset.
 constexpr int kMostFramesDrained = 64;
 
@@ -67,47 +71,56 @@ class LineDriver : public stimulus {
   }
 };
 
-// Hears the TX pin and hands its levels to the decoder.
-class PinListener : public IOPIN {
- public:
-  PinListener(UartDecoder& decoder, Processor* cpu) : IOPIN("zentrel_tx"), decoder_(decoder), cpu_(cpu) {}
-  void set_nodeVoltage(double v) override;
-
- private:
-  UartDecoder& decoder_;
-  Processor* cpu_;
-};
-}  // namespace
-
-namespace {
 unsigned ReadRegister(Processor* cpu, unsigned address) {
   Register* reg = cpu->registers[address];
   return reg ? reg->get_value() : 0;
 }
 
-// Instruction cycles per bit at the rate that TXSTA, SPBRG and BAUDCON set.
-uint64_t BitCycles(Processor* cpu) {
-  const Register* baudcon = cpu->registers[kBAUDCON];
-  const bool hasBaudcon = baudcon && baudcon->name().rfind("baudc", 0) == 0;
-  const bool brg16 = hasBaudcon && (ReadRegister(cpu, kBAUDCON) & 0x08) != 0;
-  const bool brgh = (ReadRegister(cpu, kTXSTA) & 0x04) != 0;
-  uint64_t n = ReadRegister(cpu, kSPBRG) & 0xFF;
-  if (brg16) n |= (ReadRegister(cpu, kSPBRGH) & 0xFF) << 8;
-  // Crystal cycles a bit: 64, 16 or 4 (n + 1); four make an instruction cycle.
-  const uint64_t perStep = brg16 ? (brgh ? 4 : 16) : (brgh ? 16 : 64);
-  return std::max<uint64_t>(1, perStep * (n + 1) / 4);
-}
+// The line's bit time, as the chip's UART registers set it.
+class UartRate {
+ public:
+  explicit UartRate(Processor* cpu) : cpu_(cpu) {
+    for (unsigned address : kBaudconAddresses) {
+      const Register* reg = cpu->registers[address];
+      if (reg && reg->name().rfind("baudc", 0) == 0 && baudcon_ == 0) baudcon_ = address;
+    }
+  }
+  // Instruction cycles per bit at the rate that TXSTA, SPBRG and BAUDCON set.
+  uint64_t BitCycles() const {
+    const bool brg16 = baudcon_ != 0 && (ReadRegister(cpu_, baudcon_) & 0x08) != 0;
+    const bool brgh = (ReadRegister(cpu_, kTXSTA) & 0x04) != 0;
+    uint64_t n = ReadRegister(cpu_, kSPBRG) & 0xFF;
+    if (brg16) n |= (ReadRegister(cpu_, kSPBRGH) & 0xFF) << 8;
+    // Crystal cycles a bit: 64, 16 or 4 (n + 1); four make an instruction cycle.
+    const uint64_t perStep = brg16 ? (brgh ? 4 : 16) : (brgh ? 16 : 64);
+    return std::max<uint64_t>(1, perStep * (n + 1) / 4);
+  }
 
-void PinListener::set_nodeVoltage(double v) {
-  IOPIN::set_nodeVoltage(v);
-  decoder_.Level(Cycles().get(), v > 2.5, BitCycles(cpu_));
-}
+ private:
+  Processor* cpu_;
+  unsigned baudcon_ = 0;  // 0: the part has none
+};
+
+// Hears the TX pin and hands its levels to the decoder.
+class PinListener : public IOPIN {
+ public:
+  PinListener(UartDecoder& decoder, const UartRate& rate)
+      : IOPIN("zentrel_tx"), decoder_(decoder), rate_(rate) {}
+  void set_nodeVoltage(double v) override {
+    IOPIN::set_nodeVoltage(v);
+    decoder_.Level(Cycles().get(), v > 2.5, rate_.BitCycles());
+  }
+
+ private:
+  UartDecoder& decoder_;
+  const UartRate& rate_;
+};
 
 // Clocks queued bytes onto RX, one bit a break, each byte at the rate the
 // chip's registers set when its start bit goes out.
 class RxClock : public TriggerObject {
  public:
-  RxClock(LineDriver& line, Processor* cpu) : line_(line), cpu_(cpu) {}
+  RxClock(LineDriver& line, const UartRate& rate) : line_(line), rate_(rate) {}
   void Send(uint8_t value) {
     const std::vector<bool> bits = UartFrameBits(value);
     bits_.insert(bits_.end(), bits.begin(), bits.end());
@@ -132,12 +145,12 @@ class RxClock : public TriggerObject {
 
  private:
   void Schedule(uint64_t cycle) {
-    if (bits_.size() % 10 == 0) bitCycles_ = BitCycles(cpu_);
+    if (bits_.size() % 10 == 0) bitCycles_ = rate_.BitCycles();
     next_ = cycle;
     Cycles().set_break(cycle, this);
   }
   LineDriver& line_;
-  Processor* cpu_;
+  const UartRate& rate_;
   std::deque<bool> bits_;
   uint64_t next_ = kNever;
   uint64_t lineFree_ = 0;
@@ -145,8 +158,57 @@ class RxClock : public TriggerObject {
 };
 }  // namespace
 
+// A program-memory byte that never takes a write, as a worn cell: an erase
+// leaves kErasedByte in it, a write leaves what was there. It stands in for
+// EECON1 in gpsim's register map (as gpsim's own register breakpoints do)
+// to see each flash operation; gpsim carries the operation out before that
+// write to EECON1 returns (it burns the 2 ms there).
+class FlashFault : public BreakpointRegister {
+ public:
+  FlashFault(Processor* cpu, uint32_t address)
+      : BreakpointRegister(cpu, nullptr, kEECON1, 0), cpu_(cpu), address_(address) {}
+  void put(unsigned int value) override {
+    const uint8_t before = Cell();
+    BreakpointRegister::put(value);
+    Settle(before, value);
+  }
+  void put_value(unsigned int value) override {
+    const uint8_t before = Cell();
+    BreakpointRegister::put_value(value);
+    Settle(before, value);
+  }
+  void putRV(RegisterValue value) override {
+    const uint8_t before = Cell();
+    BreakpointRegister::putRV(value);
+    Settle(before, value.data);
+  }
+  void setbit(unsigned int bit, bool value) override {
+    const uint8_t before = Cell();
+    BreakpointRegister::setbit(bit, value);
+    Settle(before, get_value());
+  }
+
+ private:
+  uint32_t Word() const { return address_ & ~1u; }
+  unsigned Shift() const { return (address_ & 1) * 8; }
+  uint8_t Cell() const { return static_cast<uint8_t>(cpu_->pma->get_opcode(Word()) >> Shift()); }
+  // What an operation that changed the cell should have left there.
+  void Settle(uint8_t before, unsigned int eecon1) {
+    if ((eecon1 & (kEEPGD | kWR)) != (kEEPGD | kWR) || Cell() == before) return;
+    const uint8_t kept = (eecon1 & kFREE) ? kErasedByte : before;
+    const unsigned opcode = cpu_->pma->get_opcode(Word());
+    cpu_->init_program_memory(Word(), (opcode & ~(0xFFu << Shift())) | (unsigned{kept} << Shift()));
+  }
+
+  Processor* cpu_;
+  uint32_t address_;
+};
+
 struct ChipModel::Parts {
   Processor* cpu = nullptr;
+  int64_t programBytes = 0;
+  std::unique_ptr<UartRate> rate;
+  std::unique_ptr<FlashFault> flashFault;
   UartDecoder decoder;
   std::vector<uint8_t> received;
   HaltAtBreak halt;
@@ -169,9 +231,13 @@ std::string GpsimChipName(const std::string& chip) {
 }
 
 namespace {
-IOPIN* PinNamed(Processor* cpu, const std::string& name) {
-  for (int pin = 1; pin <= cpu->get_pin_count(); ++pin) {
-    IOPIN* io = cpu->get_pin(pin);
+// The pin a template names RC6 (or rc6): gpsim's portc6.
+IOPIN* PinNamed(Processor* cpu, const std::string& pin) {
+  if (pin.size() != 3 || std::toupper(static_cast<unsigned char>(pin[0])) != 'R') return nullptr;
+  const std::string name = std::string("port") +
+                           static_cast<char>(std::tolower(static_cast<unsigned char>(pin[1]))) + pin[2];
+  for (int number = 1; number <= cpu->get_pin_count(); ++number) {
+    IOPIN* io = cpu->get_pin(number);
     if (io && io->name() == name) return io;
   }
   return nullptr;
@@ -203,7 +269,7 @@ Stimulus_Node* Connect(const char* name, IOPIN* pin, std::initializer_list<stimu
 }
 }  // namespace
 
-bool ChipModel::Load(const std::string& chip, const std::string& firmware, int writeBlock,
+bool ChipModel::Load(const std::string& chip, const std::string& firmware, const ChipSetup& setup,
                      std::string& error) {
   std::ifstream file(firmware);
   if (!file) {
@@ -225,20 +291,29 @@ bool ChipModel::Load(const std::string& chip, const std::string& firmware, int w
             " (is it a PIC18 part that gpsim simulates?)";
     return false;
   }
-  IOPIN* tx = PinNamed(cpu, "portc6");
-  IOPIN* rx = PinNamed(cpu, "portc7");
+  IOPIN* tx = PinNamed(cpu, setup.txPin);
+  IOPIN* rx = PinNamed(cpu, setup.rxPin);
   if (!tx || !rx) {
-    error = type + " has no UART pins RC6 and RC7";
+    error = type + " has no UART pins " + setup.txPin + " and " + setup.rxPin;
     return false;
   }
-  if (writeBlock > 0 && !FlashGeometry::SetWriteBlock(cpu, writeBlock, error)) return false;
+  if (setup.writeBlock > 0 && !FlashGeometry::SetWriteBlock(cpu, setup.writeBlock, error)) return false;
   Parts& p = *parts_;
   p.cpu = cpu;
+  p.programBytes = setup.programBytes > 0 ? setup.programBytes : cpu->program_memory_size() * 2;
+  if (setup.flashFault >= p.programBytes) {
+    error = "--flash-fault " + std::to_string(setup.flashFault) + " lies outside program memory";
+    return false;
+  }
+  if (setup.flashFault >= 0) {
+    p.flashFault = std::make_unique<FlashFault>(cpu, static_cast<uint32_t>(setup.flashFault));
+  }
   cpu->set_frequency(kCrystalHz);
+  p.rate = std::make_unique<UartRate>(cpu);
   p.rxLine = std::make_unique<LineDriver>("zentrel_rx", 50);
   p.txPullUp = std::make_unique<LineDriver>("zentrel_idle", 10e3);
-  p.txListener = std::make_unique<PinListener>(p.decoder, cpu);
-  p.rxClock = std::make_unique<RxClock>(*p.rxLine, cpu);
+  p.txListener = std::make_unique<PinListener>(p.decoder, *p.rate);
+  p.rxClock = std::make_unique<RxClock>(*p.rxLine, *p.rate);
   p.txNode = Connect("zentrel_tx_line", tx, {p.txListener.get(), p.txPullUp.get()});
   p.rxNode = Connect("zentrel_rx_line", rx, {p.rxLine.get()});
   return true;
@@ -254,7 +329,7 @@ void ChipModel::Reset() {
   // A chip stopped when its last host left may be half-way through sending;
   // gpsim's shift register goes on across the reset, and the stale bits would
   // swallow the next signal. Let what is on its way leave first, unheard.
-  const uint64_t frame = BitCycles(cpu) * 10;
+  const uint64_t frame = parts_->rate->BitCycles() * 10;
   for (int k = 0; k < kMostFramesDrained && (parts_->decoder.Due() != kNever ||
                                              (ReadRegister(cpu, kTXSTA) & kTRMT) == 0); ++k) {
     RunTo(Cycles().get() + frame);
@@ -306,7 +381,7 @@ uint64_t ChipModel::NextLineEvent() const {
   return std::min(parts_->decoder.Due(), parts_->rxClock->End());
 }
 
-int64_t ChipModel::ProgramBytes() const { return parts_->cpu->program_memory_size() * 2; }
+int64_t ChipModel::ProgramBytes() const { return parts_->programBytes; }
 
 std::vector<uint8_t> ChipModel::ProgramMemory() const {
   Processor* cpu = parts_->cpu;

@@ -1,12 +1,25 @@
 #pragma once
 // A PIC18 in gpsim running firmware instruction by instruction, its UART
-// pins (TX on RC6, RX on RC7) reached as a serial line: bytes go onto RX bit
-// by bit at the baud rate the chip's registers set, and TX is decoded from
-// the pin's levels. Nothing of gpsim shows in this header.
+// pins reached as a serial line: bytes go onto RX bit by bit at the baud
+// rate the chip's registers set, and TX is decoded from the pin's levels.
+// Nothing of gpsim shows in this header.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+// What the part is, where gpsim does not know it or knows it wrong: its
+// device template's values.
+struct ChipSetup {
+  int writeBlock = 0;         // flash write block in bytes; 0 keeps gpsim's (8)
+  int64_t programBytes = 0;   // program memory; 0 takes gpsim's
+  std::string txPin = "RC6";  // the UART pins, as a template's uart: line names them
+  std::string rxPin = "RC7";
+  int64_t flashFault = -1;    // a byte that never takes a write; -1 none
+};
+
+// The value a cell holds erased, as on a chip.
+inline constexpr uint8_t kErasedByte = 0xFF;
 
 class ChipModel {
  public:
@@ -16,10 +29,8 @@ class ChipModel {
   ChipModel& operator=(const ChipModel&) = delete;
 
   // chip: a gpsim processor name such as p18f452 (PIC18F452 is accepted);
-  // firmware: Intel HEX or .cod; writeBlock: the chip's flash write block in
-  // bytes, 0 to keep gpsim's (8 bytes for every PIC18 it has). False with
-  // the reason.
-  bool Load(const std::string& chip, const std::string& firmware, int writeBlock,
+  // firmware: Intel HEX or .cod. False with the reason.
+  bool Load(const std::string& chip, const std::string& firmware, const ChipSetup& setup,
             std::string& error);
 
   // A power-on reset: the program starts again, flash keeps what it holds.

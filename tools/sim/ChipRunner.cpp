@@ -9,9 +9,9 @@ namespace {
 // Time for the host to finish opening the line (and perhaps flushing it)
 // before the chip's first signal goes out.
 constexpr auto kSettle = std::chrono::milliseconds(20);
-// The chip is held to real time; if gpsim falls behind by more, it is not
-// asked to catch up in one burst, which would race the line.
-constexpr double kMostBehindSeconds = 0.02;
+// When gpsim falls behind real time by more than this, the chip is not asked
+// to catch up in one burst, which would race the line.
+constexpr auto kMostBehind = std::chrono::milliseconds(20);
 constexpr double kLongestRunSeconds = 0.002;
 constexpr int kHostCheckUs = 20000;
 // After its last echo the bootloader still writes the user's first eight
@@ -37,7 +37,12 @@ std::string PrintableText(const std::vector<uint8_t>& bytes) {
 
 ChipRunner::ChipRunner(const SimOptions& options, ChipModel& chip, const Expectation* expectation,
                        PseudoTerminal& line, std::ostream& out)
-    : options_(options), chip_(chip), expectation_(expectation), line_(line), out_(out) {}
+    : options_(options),
+      chip_(chip),
+      expectation_(expectation),
+      line_(line),
+      out_(out),
+      pace_(chip.CyclesPerSecond(), kMostBehind) {}
 
 void ChipRunner::Say(const std::string& text) { out_ << text << std::endl; }
 
@@ -74,17 +79,10 @@ void ChipRunner::HostArrived() {
   hostPresent_ = true;
   chip_.Reset();
   observer_.Reset();
-  wallOrigin_ = Clock::now() + kSettle;
-  cycleOrigin_ = chip_.Cycle();
+  pace_.Start(Clock::now() + kSettle, chip_.Cycle());
 }
 
 bool ChipRunner::ChipRuns() const { return hostPresent_ || runAfterEnd_ != 0; }
-
-uint64_t ChipRunner::CyclesFor(Clock::time_point when) const {
-  if (when <= wallOrigin_) return cycleOrigin_;
-  const double seconds = std::chrono::duration<double>(when - wallOrigin_).count();
-  return cycleOrigin_ + static_cast<uint64_t>(seconds * chip_.CyclesPerSecond());
-}
 
 void ChipRunner::RunChip() {
   const double cps = chip_.CyclesPerSecond();
@@ -94,12 +92,7 @@ void ChipRunner::RunChip() {
     chip_.RunTo(std::min(runAfterEnd_, now + static_cast<uint64_t>(kLongestRunSeconds * cps)));
     return;
   }
-  uint64_t target = CyclesFor(Clock::now());
-  const auto behind = static_cast<uint64_t>(kMostBehindSeconds * cps);
-  if (target > now + behind) {
-    cycleOrigin_ += target - (now + behind);
-    target = now + behind;
-  }
+  const uint64_t target = pace_.Target(Clock::now(), now);
   chip_.RunTo(std::min(target, now + static_cast<uint64_t>(kLongestRunSeconds * cps)));
 }
 
@@ -109,9 +102,7 @@ int ChipRunner::WaitMicroseconds() const {
   const double cps = chip_.CyclesPerSecond();
   const uint64_t next = std::min(chip_.NextLineEvent(),
                                  chip_.Cycle() + static_cast<uint64_t>(0.001 * cps));
-  const auto due = wallOrigin_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                                     (static_cast<double>(next) - static_cast<double>(cycleOrigin_)) / cps));
-  const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(due - Clock::now());
+  const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(pace_.WallTimeOf(next) - Clock::now());
   return static_cast<int>(std::clamp<int64_t>(wait.count(), 0, 1000));
 }
 
@@ -123,7 +114,7 @@ ChipRunner::Outcome ChipRunner::PassChipBytes() {
         if (Outcome outcome = Complete()) return outcome;
         break;
       case LineObserver::Event::Failed:
-        Say("transfer failed: " + observer_.Failure());
+        Say("transfer failed: " + observer_.Failure() + FlashFaultNote());
         ++failures_;
         if (options_.once) {
           line_.AwaitHostClose(std::chrono::seconds(2));
@@ -135,6 +126,25 @@ ChipRunner::Outcome ChipRunner::PassChipBytes() {
     }
   }
   return std::nullopt;
+}
+
+std::string ChipRunner::FlashFaultNote() const {
+  if (options_.flashFault < 0) return "";
+  // The flash that the failing frame byte completes: its write block, or
+  // for the user's eighth byte the slot in the bootloader's last block.
+  const TransferRecord& transfer = observer_.Transfer();
+  // The failing frame byte is number received + 1; bytes 5 on carry address 0 on.
+  const int64_t address = transfer.received - 4;
+  int64_t first = chip_.ProgramBytes() - transfer.eraseBlock;
+  int64_t size = transfer.eraseBlock;
+  if (address >= 0 && address < transfer.programBytes && transfer.writeBlock > 0) {
+    first = address - address % transfer.writeBlock;
+    size = transfer.writeBlock;
+  }
+  if (options_.flashFault < first || options_.flashFault >= first + size) return "";
+  return "; the flash at " + HexNumber(first, 6) + ".." +
+         HexNumber(first + size - 1, 6) + " holds the cell that takes no write, " +
+         HexNumber(options_.flashFault, 6);
 }
 
 ChipRunner::Outcome ChipRunner::ServeInput() {

@@ -9,6 +9,7 @@
 
 #include "ChipModel.h"
 #include "LineObserver.h"
+#include "RealTimePace.h"
 #include "SimLine.h"
 #include "SimOptions.h"
 #include "SimReport.h"
@@ -35,8 +36,9 @@ class ChipRunner {
   Outcome Complete();
   Outcome HostGone();
   Outcome ProgramRan();
+  // What --flash-fault has to do with the failure, if anything.
+  std::string FlashFaultNote() const;
   int WaitMicroseconds() const;
-  uint64_t CyclesFor(Clock::time_point when) const;
   void Say(const std::string& text);
 
   const SimOptions& options_;
@@ -47,8 +49,7 @@ class ChipRunner {
   LineObserver observer_;
   bool hostPresent_ = false;
   bool started_ = false;  // the chip has run since the first host came
-  Clock::time_point wallOrigin_;
-  uint64_t cycleOrigin_ = 0;
+  RealTimePace pace_;
   Clock::time_point transferStart_;
   uint64_t runAfterEnd_ = 0;  // 0: no program run being watched
   int status_ = 0;            // of the last transfer, for --once

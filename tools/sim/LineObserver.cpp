@@ -23,6 +23,7 @@ LineObserver::Event LineObserver::FromChip(uint8_t value) {
     if (value != sent_[k]) {
       failure_ = "wrong echo of frame byte " + std::to_string(k + 1) + ": sent " +
                  HexNumber(sent_[k], 2) + ", echoed " + HexNumber(value, 2);
+      if (value == (sent_[k] ^ 0xFF)) failure_ += " (inverted: the bootloader refused it)";
       state_ = State::Quiet;
       return Event::Failed;
     }

@@ -37,14 +37,17 @@ bool CheckModel(const std::vector<std::string>& args, const SimOptions& options,
       return false;
     }
   }
-  if (options.chip.empty() && options.runAfterSeconds > 0) {
-    error = "--run-after needs --chip";
-    return false;
+  for (const char* option : {"--run-after", "--flash-fault"}) {
+    if (options.chip.empty() && std::find(args.begin(), args.end(), option) != args.end()) {
+      error = std::string(option) + " needs --chip";
+      return false;
+    }
   }
   return true;
 }
 
-bool ParseBootloader(const std::string& text, int& value) {
+// A byte address as six hex digits, as config.txt's bootloader: has it.
+bool ParseAddress(const std::string& text, int& value) {
   std::string upper = text;
   std::transform(upper.begin(), upper.end(), upper.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -66,7 +69,7 @@ std::map<std::string, Setter> ValueOptions(SimOptions& o) {
   };
   return {
       {"--config", text(o.configPath)},
-      {"--bootloader", [&o](const std::string& v) { return ParseBootloader(v, o.bootloaderAddress); }},
+      {"--bootloader", [&o](const std::string& v) { return ParseAddress(v, o.bootloaderAddress); }},
       {"--link", text(o.linkPath)},
       {"--as-port", count(o.asPort, 1)},
       {"--dump", text(o.dumpPath)},
@@ -81,6 +84,7 @@ std::map<std::string, Setter> ValueOptions(SimOptions& o) {
       {"--chip", text(o.chip)},
       {"--firmware", text(o.firmwarePath)},
       {"--run-after", [&o](const std::string& v) { return ParseSeconds(v, o.runAfterSeconds); }},
+      {"--flash-fault", [&o](const std::string& v) { return ParseAddress(v, o.flashFault); }},
   };
 }
 }  // namespace
@@ -132,18 +136,24 @@ Model:
                          with the faults below
   --chip NAME            a real PIC18 (p18f452, PIC18F4520, ...) running
                          --firmware in gpsim, instruction by instruction; its
-                         UART (TX RC6, RX RC7) is the line, at the baud rate
-                         its firmware sets. It starts from reset when a host
-                         opens the line, keeps to real time while one is
+                         UART is the line, at the baud rate its firmware
+                         sets. It starts from reset when a host opens the
+                         line, never runs ahead of real time while one is
                          there, and after a transfer runs the program on
   --firmware FILE        the chip's firmware: Intel HEX or .cod, such as
                          bootloader-p18f452.hex beside the programs
   --run-after S          with --chip: after a completed transfer, run the
                          program S seconds of chip time and print
                          "program output: TEXT" (other bytes as \xNN)
+  --flash-fault HEX6     with --chip: the program-memory byte at HEX6 (six
+                         hex digits, e.g. 000104) is a worn cell that never
+                         takes a write: it keeps its erased value 0xFF
 Device:
   --config PATH          config.txt of the device (flash size, bootloader;
-                         with --chip the write block of its flash)
+                         with --chip its device template: the program
+                         memory size, the write block of its flash, and the
+                         UART pins of its uart: line, TX and RX, RC6,RC7
+                         where it has none)
   --bootloader HEX6      bootloader byte address, e.g. 007D00 (overrides --config)
                          without --config, program memory is 64 KiB
 Line:

@@ -20,6 +20,7 @@ struct SimOptions {
   std::string chip;            // --chip: a real PIC18 in gpsim instead of the model
   std::string firmwarePath;
   double runAfterSeconds = 0;  // 0: the program's output is not watched
+  int flashFault = -1;         // --flash-fault: a byte that never takes a write
   bool help = false;
   bool version = false;
 };

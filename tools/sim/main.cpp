@@ -28,10 +28,16 @@ int Fail(const std::string& message) {
   return kUsageError;
 }
 
-bool ReadDevice(const SimOptions& options, DeviceDescription& device, std::string& error) {
+// The template's line that names the chip's UART pins, TX first.
+constexpr char kUartKey[] = "uart:";
+
+bool ReadDevice(const SimOptions& options, DeviceDescription& device, TextFields& extra,
+                std::string& error) {
   device.FlashSize = kDefaultFlashSize;
   device.BootloaderAddress = -1;
-  if (!options.configPath.empty() && !ReadDeviceDescription(options.configPath, device, error)) {
+  extra[kUartKey];
+  if (!options.configPath.empty() &&
+      !ReadDeviceDescription(options.configPath, device, extra, error)) {
     return false;
   }
   if (device.FlashSize < 1 || device.FlashSize > kMaxFlashSize) {
@@ -74,19 +80,37 @@ bool MakeLinks(const SimOptions& options, const std::string& device, SymbolicLin
   out << "port COM" << options.asPort << " -> " << device << std::endl;
   return true;
 }
+// What gpsim does not know of the part comes from its device template.
+bool ChipSetupOf(const SimOptions& options, const DeviceDescription& device, const TextFields& extra,
+                 ChipSetup& setup, std::string& error) {
+  setup.flashFault = options.flashFault;
+  if (options.configPath.empty()) {
+    std::cerr << "zentrel-sim: without --config the chip writes flash 8 bytes at a time and has "
+                 "the program memory gpsim gives it; give its device template"
+              << std::endl;
+    return true;
+  }
+  setup.writeBlock = device.ProgramBlockSize;
+  setup.programBytes = device.FlashSize;
+  const std::string& uart = extra.at(kUartKey);
+  if (uart.empty()) return true;
+  const size_t comma = uart.find(',');
+  setup.txPin = uart.substr(0, comma);
+  setup.rxPin = comma == std::string::npos ? "" : uart.substr(comma + 1);
+  if (!setup.rxPin.empty()) return true;
+  error = options.configPath + ": the uart: line names no RX pin (uart:TX,RX, e.g. uart:RC6,RC7)";
+  return false;
+}
+
 // Quiets gpsim's standard output and loads the firmware into the chip.
-bool PrepareChip(const SimOptions& options, const DeviceDescription& device, ChipModel& chip,
-                 std::string& error) {
+bool PrepareChip(const SimOptions& options, const DeviceDescription& device, const TextFields& extra,
+                 ChipModel& chip, std::string& error) {
+  ChipSetup setup;
+  if (!ChipSetupOf(options, device, extra, setup, error)) return false;
   const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
   dup2(quiet, STDOUT_FILENO);
   close(quiet);
-  // The chip's write block comes from its config.txt (a device template).
-  if (options.configPath.empty()) {
-    std::cerr << "zentrel-sim: without --config the chip writes flash 8 bytes at a time, as gpsim "
-                 "does; give its device template if its write block is larger"
-              << std::endl;
-  }
-  return chip.Load(options.chip, options.firmwarePath, device.ProgramBlockSize, error);
+  return chip.Load(options.chip, options.firmwarePath, setup, error);
 }
 }  // namespace
 
@@ -106,8 +130,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   DeviceDescription device;
+  TextFields extra;
   Expectation expectation;
-  if (!ReadDevice(options, device, error) ||
+  if (!ReadDevice(options, device, extra, error) ||
       (!options.expectPath.empty() && !PrepareExpectation(options, device, expectation, error))) {
     return Fail(error);
   }
@@ -118,7 +143,7 @@ int main(int argc, char** argv) {
                                            std::ios::out);
   std::ostream chipOut(&ownOutput);
   std::ostream& out = options.chip.empty() ? std::cout : chipOut;
-  if (!options.chip.empty() && !PrepareChip(options, device, chip, error)) return Fail(error);
+  if (!options.chip.empty() && !PrepareChip(options, device, extra, chip, error)) return Fail(error);
   const int stopFd = StopSignalFd();
   PseudoTerminal line;
   if (stopFd < 0 || !line.Open(error)) return Fail(error.empty() ? "cannot watch signals" : error);
