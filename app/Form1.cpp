@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QDateTime>
 #include <QDragEnterEvent>
@@ -78,6 +79,9 @@ constexpr uint32_t kFormColour = 0xCAE6D7;
 constexpr int kStatusPaintIntervalMs = 16;
 // A replugged adapter is seen within a second, at no cost worth measuring.
 constexpr int kDeviceWatchMs = 1000;
+// A transfer whose line has been silent this long has lost its echo: a
+// press then starts over, the way out that the window has always had.
+constexpr int kEchoesArrivingMs = 1000;
 // A handed-over file that waits is loaded this soon after its turn comes.
 constexpr int kHandOverTurnMs = 100;
 
@@ -177,19 +181,37 @@ void Form1::BuildControls() {
 void Form1::ConnectCommands() {
   connect(Command1_, &QPushButton::clicked, this,
           [this] { OpenProgramFile(state_, dialogs_, settings_, *this); });
-  connect(Command2_, &QPushButton::clicked, this, [this] {
-    transferFile_ = loadedFile_;
-    StartDownload(state_, *this, dialogs_);
-  });
+  connect(Command2_, &QPushButton::clicked, this, &Form1::PressDownload);
   connect(menuport_, &QAction::triggered, this, [this] {
     ports_.ChangePort();
     OnPortReopened(state_, *this);
   });
-  line_.onReceive = [this] { OnPortReceive(state_, *this, line_.ReadAll()); };
+  line_.onReceive = [this] {
+    if (state_.TransferInProgress) lastTraffic_.start();
+    OnPortReceive(state_, *this, line_.ReadAll());
+  };
   line_.onFailure = [this](const std::string& why) {
     ports_.PortFailed(why);
     OnLinkLost(state_, *this);
   };
+}
+
+void Form1::PressDownload() {
+  if (state_.TransferInProgress && lastTraffic_.isValid() && lastTraffic_.elapsed() < kEchoesArrivingMs) return;
+  transferFile_ = loadedFile_;
+  StartDownload(state_, *this, dialogs_);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (state_.TransferInProgress &&
+      !dialogs_.Confirm("A download is in progress (byte " + std::to_string(state_.FrameIndex) + "/" +
+                            std::to_string(state_.FrameLength) +
+                            "). Closing now leaves the board part-programmed.",
+                        "Close")) {
+    event->ignore();
+    return;
+  }
+  event->accept();
 }
 
 void Form1::CentreOnScreen() {
@@ -314,7 +336,10 @@ void Form1::WatchForDevice() {
 
 bool Form1::PortIsOpen() const { return line_.IsOpen(); }
 
-void Form1::WriteByte(uint8_t value) { line_.WriteByte(value); }
+void Form1::WriteByte(uint8_t value) {
+  lastTraffic_.start();
+  line_.WriteByte(value);
+}
 
 void Form1::SetStatus(std::string_view text) {
   // The text is always exact; only its painting waits for the interval.

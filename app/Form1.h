@@ -56,6 +56,7 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   void TransferEnded(const TransferOutcome& outcome) override;
 
  protected:
+  void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -65,6 +66,7 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
   void SetCommandsEnabled(bool enabled);
   void CentreOnScreen();
   void PaintStatusNow();
+  void PressDownload();
   void WatchForDevice();
   bool OpenCommandCouldRun() const;
   void OpenHandedOver();
@@ -101,4 +103,7 @@ class Form1 : public QMainWindow, public Controls, public LinkHost {
 
   std::string loadedFile_;    // full path of the file in label_hex, "" if none
   std::string transferFile_;  // the file the last download press sent
+  // When the line last carried a byte of a transfer: a press while echoes
+  // still arrive (a double-click) must not start the frame again mid-way.
+  QElapsedTimer lastTraffic_;
 };

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 #include <filesystem>
 #include <optional>
@@ -59,6 +60,15 @@ std::string QtDialogs::InputBox(const std::string& prompt, const std::string& in
   const QString text = QInputDialog::getText(parent_, Text(title_), Text(prompt),
                                              QLineEdit::Normal, Text(initialText), &ok);
   return ok ? text.toStdString() : std::string();
+}
+
+bool QtDialogs::Confirm(const std::string& question, const std::string& action) {
+  QMessageBox box(QMessageBox::Warning, Text(title_), Text(question), QMessageBox::NoButton, parent_);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* yes = box.addButton(Text(action), QMessageBox::DestructiveRole);
+  box.setDefaultButton(box.addButton(QMessageBox::Cancel));
+  box.exec();
+  return box.clickedButton() == yes;
 }
 
 QString QtFileFilter(const std::string& filter) {

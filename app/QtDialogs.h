@@ -21,6 +21,7 @@ class QtDialogs : public Dialogs {
   std::string OpenFile(const std::string& title, const std::string& filter,
                        const std::string& initialDir) override;
   std::string InputBox(const std::string& prompt, const std::string& initialText) override;
+  bool Confirm(const std::string& question, const std::string& action) override;
 
  private:
   std::string title_;

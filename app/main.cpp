@@ -1,5 +1,10 @@
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QFile>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +16,24 @@
 
 namespace {
 constexpr int kUsageExit = 2;
+
+// SIGINT, SIGTERM and SIGHUP end the program through its event loop, so
+// that the serial port is closed as on any exit: a port left in exclusive
+// mode, or its lock file left behind, would refuse every later open.
+void QuitOnStopSignals(QCoreApplication& app) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+  const int fd = signalfd(-1, &stops, SFD_CLOEXEC);
+  if (fd < 0) return;
+  auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [fd] {
+    signalfd_siginfo info{};
+    const bool read = ::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+    QCoreApplication::exit(128 + static_cast<int>(read ? info.ssi_signo : SIGTERM));
+  });
+}
 
 std::vector<std::string> Arguments(const QStringList& list) {
   std::vector<std::string> args;
@@ -32,6 +55,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   QApplication app(argc, argv);
+  QuitOnStopSignals(app);
   // The window names its desktop entry (Wayland matches it by this name; X
   // by the class, "zentrel" from the program's name, as StartupWMClass says).
   QGuiApplication::setDesktopFileName("quorvel-zentrel");

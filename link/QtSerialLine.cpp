@@ -237,10 +237,8 @@ std::string QtSerialLine::OpenFailure(const std::string& devicePath) const {
       return devicePath + ": device not found";
     case QSerialPort::PermissionError:
       // The same error covers a device in use: its lock file is held.
-      if (access(devicePath.c_str(), R_OK | W_OK) != 0) {
-        return devicePath + ": permission denied; add your user to the dialout group";
-      }
-      return devicePath + ": busy, in use by another program";
+      if (access(devicePath.c_str(), R_OK | W_OK) != 0) return devicePath + ": " + PermissionReason(devicePath);
+      return devicePath + ": " + LockFileReason(devicePath);
     default:
       return devicePath + ": " + port_.errorString().toStdString();
   }

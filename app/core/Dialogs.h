@@ -15,6 +15,9 @@ class Dialogs {
                                const std::string& initialDir) = 0;
   // Text-input box titled AppTitle; the text entered, "" when cancelled.
   virtual std::string InputBox(const std::string& prompt, const std::string& initialText) = 0;
+  // A question titled AppTitle with a button that does it, captioned
+  // action, and Cancel, the default; true when the user chose action.
+  virtual bool Confirm(const std::string& question, const std::string& action) = 0;
 };
 
 // For a program with no one to ask: keeps every message, cancels every dialog.
@@ -24,4 +27,5 @@ class MessageCollector : public Dialogs {
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   std::string OpenFile(const std::string&, const std::string&, const std::string&) override { return ""; }
   std::string InputBox(const std::string&, const std::string&) override { return ""; }
+  bool Confirm(const std::string&, const std::string&) override { return false; }
 };

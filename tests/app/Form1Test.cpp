@@ -319,10 +319,23 @@ TEST_F(WindowTest, FilesHandedOverWaitAndLoadInTurn) {
   EXPECT_EQ(state.FlashImage[0], 0xBB);
 }
 
-TEST_F(WindowTest, CtrlQClosesTheWindow) {
+// During a transfer, closing asks first; Cancel leaves the transfer running.
+TEST_F(WindowTest, CtrlQClosesTheWindowAndAsksFirstDuringATransfer) {
   ProbedForm& window = Loaded();
-  ASSERT_TRUE(window.isVisible());
   QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(window.isVisible());
+  window.show();
+  OpenFile(SourcePath("tests/app/data/demo.hex"));
+  line.Receive("U");
+  Button("Command2")->click();
+  ASSERT_TRUE(state.TransferInProgress);
+  QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(state.TransferInProgress);
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_NE(dialogs.questions[0].find("byte 1/"), std::string::npos) << dialogs.questions[0];
+  dialogs.confirmAnswers = {true};
+  EXPECT_TRUE(window.close());
   EXPECT_FALSE(window.isVisible());
 }
 

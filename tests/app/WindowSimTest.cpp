@@ -1,8 +1,12 @@
 // The window against the simulated bootloader over a real pseudo-terminal,
 // registered as port 2 in a temporary port map.
 #include <QAction>
+#include <QProcess>
 #include <QTest>
+#include <csignal>
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "common/Process.h"
 #include "Form1.h"
@@ -36,8 +40,9 @@ class SimWindowTest : public ::testing::Test {
     ASSERT_EQ(registered.rfind("port COM2", 0), 0u) << registered << sim->Finish(0).err;
   }
 
-  // Loads the window, waits for the bootloader, opens the sample, presses download.
-  ProbedForm& Download() {
+  // Loads the window, waits for the bootloader, opens the sample, presses
+  // download; midway does what a user might do 100 bytes into the transfer.
+  ProbedForm& Download(std::function<void()> midway = {}) {
     form = std::make_unique<ProbedForm>(state, dialogs, settings, line);
     EXPECT_TRUE(form->Load());
     EXPECT_TRUE(RunEventsUntil([&] { return state.LinkState == 1; }));
@@ -46,7 +51,10 @@ class SimWindowTest : public ::testing::Test {
     EXPECT_EQ(dialogs.messages.size(), 1u);
     form->statuses.clear();
     form->findChild<QPushButton*>("Command2")->click();
-    EXPECT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
+    EXPECT_TRUE(RunEventsUntil([&] {
+      if (midway && state.FrameIndex > 100) std::exchange(midway, nullptr)();
+      return state.LinkState == 0;
+    }));
     return *form;
   }
 
@@ -85,6 +93,17 @@ TEST_F(SimWindowTest, WrongEchoNamesTheByteAndWaitsAgain) {
   EXPECT_EQ(state.FrameIndex, 7);
 }
 
+// A double-click on "Download HEX File" mid-transfer (two presses) comes
+// while echoes are arriving and is ignored; the transfer runs to its end.
+TEST_F(SimWindowTest, ADoubleClickDuringATransferLeavesItRunningToTheEnd) {
+  StartSim({});
+  ProbedForm& window = Download([&] {
+    for (int press = 0; press < 2; ++press) QTest::mouseClick(form->findChild<QPushButton*>("Command2"), Qt::LeftButton);
+  });
+  EXPECT_EQ(window.statuses, CompletedTransferTexts(state.FrameLength));
+  EXPECT_EQ(sim->Finish().exitCode, 0);
+}
+
 // Options > Change Serial Port Number, the same number, OK: the simulator
 // sees its host go and come back and signals anew, as a board that the open
 // resets does; the window waits for that signal, answers it and downloads.
@@ -105,6 +124,22 @@ TEST_F(SimWindowTest, AReopenedPortIsAnsweredAgainAndTheDownloadCompletes) {
   form->findChild<QPushButton*>("Command2")->click();
   ASSERT_TRUE(RunEventsUntil([&] { return state.LinkState == 0; }));
   EXPECT_EQ(form->statuses, CompletedTransferTexts(state.FrameLength));
+}
+
+// Ended by a signal, the window lets go of its port as on any exit: the
+// device is not left in exclusive mode, nor its lock file behind.
+TEST(WindowSignalTest, ASignalEndsTheWindowAndFreesItsPort) {
+  ScopedUserDirs userDirs;
+  SimulatedBoard sim({"--as-port", "2"});
+  ASSERT_EQ(sim.ReadLine().rfind("port COM2", 0), 0u);
+  QProcess window;
+  window.start(QString::fromStdString(BinPath("zentrel")), {"-platform", "offscreen"});
+  // The window answers the signal once it holds the port.
+  ASSERT_TRUE(RunEventsUntil([&] { return OpenAsNormalUser(sim.device()) != 0; }, 30000));
+  kill(static_cast<pid_t>(window.processId()), SIGTERM);
+  ASSERT_TRUE(window.waitForFinished(30000));
+  EXPECT_EQ(window.exitCode(), 143) << window.readAllStandardError().toStdString();
+  EXPECT_EQ(OpenAsNormalUser(sim.device()), 0);
 }
 
 // An adapter that is unplugged and plugged back: a pseudo-terminal that

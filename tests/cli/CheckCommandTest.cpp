@@ -179,23 +179,31 @@ TEST(CheckCommand, WarnsOfWhatTheDownloadLeavesOut) {
   }
 }
 
-TEST(CheckCommand, JsonResultParsesForSuccessAndFault) {
+// A file that the download would refuse fails its check too, with the reason.
+TEST(CheckCommand, JsonResultParsesForSuccessFaultAndRefusal) {
+  // The rounded program area (64 bytes) reaches this bootloader.
+  const std::string lowBootloader = std::string(kConfig).replace(std::string(kConfig).find("007D00"), 6, "000020");
   struct Row {
+    std::string config;
     const char* hex;
     const char* outcome;
+    const char* reason;  // "" for none
     int exitCode;
   };
-  for (const Row& row : {Row{kGoodHex, "loaded", 0}, Row{kBadChecksum, "faulty", 1}}) {
+  for (const Row& row : {Row{kConfig, kGoodHex, "loaded", "", 0}, Row{kConfig, kBadChecksum, "faulty", "file", 1},
+                         Row{lowBootloader, kGoodHex, "refused", "frame", 3}}) {
     SCOPED_TRACE(row.outcome);
-    Fixture f(kConfig, row.hex);
+    Fixture f(row.config, row.hex);
     ProcessResult run = RunCli(f.Check({"--json"}));
     EXPECT_EQ(run.exitCode, row.exitCode);
     QJsonParseError error;
     const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(run.out), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out;
+    EXPECT_EQ(result["format"].toInt(), 1);
     EXPECT_EQ(result["outcome"].toString().toStdString(), row.outcome);
+    EXPECT_EQ(result["reason"].toString().toStdString(), row.reason);
     EXPECT_EQ(result["exitStatus"].toInt(), row.exitCode);
-    EXPECT_EQ(result["programBytes"].toInt(), row.exitCode == 0 ? 20 : 0);
+    EXPECT_EQ(result["programBytes"].toInt(), row.exitCode == 1 ? 0 : 20);
     EXPECT_FALSE(result["message"].toString().isEmpty());
   }
 }

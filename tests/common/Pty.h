@@ -30,6 +30,11 @@ class Pty {
   std::string path_;
 };
 
+// The errno of a plain open() of device by a user without root's rights (as
+// root: by nobody, the device opened to every user first); 0 when it opens.
+// Root opens a device left in exclusive mode; nobody else does.
+int OpenAsNormalUser(const std::string& device);
+
 // Writes links COM1..COM12 into mapDir: the given ports to their devices,
 // every other one to mapDir/nothing, which does not exist.
 void MapPorts(const std::string& mapDir, const std::map<int, const Pty*>& usable);

@@ -46,6 +46,14 @@ std::string RecordingDialogs::InputBox(const std::string& prompt, const std::str
   return Pop(inputAnswers);
 }
 
+bool RecordingDialogs::Confirm(const std::string& question, const std::string&) {
+  questions.push_back(question);
+  if (confirmAnswers.empty()) return false;
+  const bool answer = confirmAnswers.front();
+  confirmAnswers.pop_front();
+  return answer;
+}
+
 void RecordingControls::DisableControls() {
   enabled = false;
   log.push_back("disable");

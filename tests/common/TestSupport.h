@@ -18,6 +18,8 @@ class RecordingDialogs : public Dialogs {
   std::vector<std::string> messages;
   std::deque<std::string> fileAnswers;   // "" = cancel; empty queue = cancel
   std::deque<std::string> inputAnswers;  // "" = cancel; empty queue = cancel
+  std::deque<bool> confirmAnswers;       // empty queue = cancel
+  std::vector<std::string> questions;
   std::vector<std::string> inputPrompts;
   std::vector<std::string> inputInitialTexts;
   std::string lastFileTitle, lastFileFilter, lastFileInitialDir;
@@ -26,6 +28,7 @@ class RecordingDialogs : public Dialogs {
   std::string OpenFile(const std::string& title, const std::string& filter,
                        const std::string& initialDir) override;
   std::string InputBox(const std::string& prompt, const std::string& initialText) override;
+  bool Confirm(const std::string& question, const std::string& action) override;
 };
 
 // Records every call, in order, as one line of text in log.

@@ -46,7 +46,8 @@ ProcessResult Download(const std::string& file, const std::string& config, const
 std::string ProgramImage(const std::string& hex, const Chip& chip, const TempDir& dir) {
   const std::string image = dir.file("image.bin");
   ProcessResult check = RunCli({"check", Q(hex), "--config", Q(Template(chip)), "--image-out", Q(image)});
-  EXPECT_EQ(check.exitCode, 0) << hex << check.err;
+  // 3: memory that holds the bootloader, which a download would refuse; the image is written all the same.
+  EXPECT_TRUE(check.exitCode == 0 || check.exitCode == 3) << hex << check.err;
   return ReadFile(image);
 }
 

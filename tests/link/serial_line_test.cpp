@@ -1,10 +1,14 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
+#include <cstdio>
+#include <fstream>
 #include <vector>
 
 #include "common/TestSupport.h"
@@ -120,14 +124,51 @@ TEST_F(SerialLineTest, ASecondOpenOfTheSameDeviceIsBusyUnderAnyName) {
   EXPECT_TRUE(other.Open(3, kLine, error)) << error;
 }
 
-TEST_F(SerialLineTest, PermissionDeniedHintsAtTheDialoutGroup) {
-  if (geteuid() == 0) GTEST_SKIP() << "root opens any device";
+// "busy" names the holder wherever it can be found: a program with the
+// device open that holds no lock, or the serial port's lock file; and says
+// how to find one that cannot be seen.
+TEST_F(SerialLineTest, BusyNamesTheHolderOrHowToFindIt) {
+  const std::string device = pty.devicePath();
+  EXPECT_NE(BusyReason(device).find("'sudo fuser -v " + device + "' names it"), std::string::npos);
+  QProcess holder;
+  holder.setStandardInputFile(QString::fromStdString(device));
+  holder.start("sleep", {"30"});
+  ASSERT_TRUE(holder.waitForStarted());
+  const std::string gone = std::to_string(holder.processId());
+  EXPECT_EQ(BusyReason(device), "busy, in use by sleep (pid " + gone + ")");
+  holder.kill();
+  holder.waitForFinished();
+
+  const std::string lockFile = "/var/lock/LCK.." + device.substr(5).replace(3, 1, "_");
+  if (access("/var/lock", W_OK) != 0) GTEST_SKIP() << "the lock folder is the system's";
+  std::ofstream(lockFile) << gone << "\nzentrel\nhost\n";  // a program that has ended
+  const std::string reason = LockFileReason(device);
+  EXPECT_EQ(reason.rfind("busy: the lock file " + lockFile + " of zentrel (pid " + gone + "), which has ended", 0), 0u);
+  EXPECT_NE(reason.find("; remove it: sudo rm " + lockFile), std::string::npos) << reason;
+  std::remove(lockFile.c_str());
+}
+
+// The hint names the device's access, and a group to join only where that
+// group may use the device.
+TEST_F(SerialLineTest, PermissionDeniedNamesTheDevicesAccess) {
   const std::string device = dirs.dir().file("locked");
   dirs.dir().write("locked", "");
+  const group* dialout = getgrnam("dialout");
+  const gid_t usable = dialout != nullptr ? dialout->gr_gid : getegid();
+  const std::string name = getgrgid(usable)->gr_name;
+  ASSERT_TRUE(chown(device.c_str(), static_cast<uid_t>(-1), usable) == 0 || geteuid() != 0);
+  for (const auto& [mode, join] : {std::pair{0660, true}, std::pair{0600, false}, std::pair{0640, false}}) {
+    chmod(device.c_str(), static_cast<mode_t>(mode));
+    const std::string reason = PermissionReason(device);
+    EXPECT_EQ(reason.rfind("permission denied (-rw", 0), 0u) << reason;
+    EXPECT_NE(reason.find(":" + name + ")"), std::string::npos) << reason;
+    EXPECT_EQ(reason.find("add your user to the " + name + " group") != std::string::npos, join && usable != 0);
+  }
+  if (geteuid() == 0) return;  // root opens any device
   chmod(device.c_str(), 0);
   std::string error;
   EXPECT_FALSE(line.OpenDevice(device, kLine, error));
-  EXPECT_NE(error.find("add your user to the dialout group"), std::string::npos) << error;
+  EXPECT_EQ(error, device + ": " + PermissionReason(device));
 }
 
 TEST_F(SerialLineTest, TheOtherEndGoingAwayClosesTheLineOnce) {

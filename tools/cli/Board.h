@@ -27,6 +27,10 @@ struct UnitNumbers {
 struct BoardPolicy {
   qint64 signalMs = 30000;  // none in a loop: the operator swaps boards at leisure
   qint64 echoMs = 1000;
+  // In a loop, a flashed board's line must be quiet this long before a
+  // signal counts as the next board's: a program that resets, or sends 'U',
+  // would otherwise be flashed again and again.
+  qint64 settleMs = 3000;
   bool loop = false;     // flash again at every signal, until interrupted
   int retries = 0;       // failed attempts to start over after, when not looping
   ResetSequence reset;   // empty: no line resets the board
@@ -51,12 +55,15 @@ struct Attempt {
   int round = 0;       // 1 for the board's first attempt
   int exitCode = kExitFailure;
   std::string message;  // "Download completed!" or why it failed
+  std::string reason;   // what kind of failure, for scripts; "" when passed
   int32_t done = 0, total = 0;  // frame bytes echoed, frame length
   qint64 durationMs = 0;
   std::optional<FailingByte> failure;
   bool interrupted = false;
   bool last = false;  // the board does not try again
-  bool Passed() const { return exitCode == kExitSuccess; }
+  bool Passed() const { return exitCode == kExitSuccess && !interrupted; }
+  // Nothing was sent: the file, the description or the frame stopped it.
+  bool Refused() const { return reason == "file" || reason == "description" || reason == "frame"; }
 };
 
 // Where a board's news goes: the loop owns the terminal.
@@ -70,7 +77,10 @@ class BoardEvents {
 
 class Board : public LinkHost {
  public:
-  enum class Phase { WaitingForSignal, Transferring, Done };
+  // Reopening: in a loop, the port failed, went away or was busy, and is
+  // tried again every second. Settling: a board was flashed, and its line
+  // must fall quiet before the next board counts.
+  enum class Phase { Reopening, Settling, WaitingForSignal, Transferring, Done };
 
   // loaded outlives the board: every attempt starts from it.
   Board(const AppState& loaded, const std::string& mapDir);
@@ -85,9 +95,11 @@ class Board : public LinkHost {
     line_.WaitForInput(0);
   }
   void CheckDeadline(qint64 now);
-  // Ends the run: a transfer in flight is reported as interrupted.
-  void Interrupt();
+  // Ends the run on a signal: a transfer in flight (without a loop, also a
+  // board still waiting for its signal) is reported as interrupted.
+  void Interrupt(int signal);
 
+  // -1 while the port is not open.
   int Handle() const { return line_.Handle(); }
   bool Active() const { return phase_ != Phase::Done; }
   bool Transferring() const { return phase_ == Phase::Transferring; }
@@ -103,14 +115,17 @@ class Board : public LinkHost {
   void TransferEnded(const TransferOutcome& outcome) override { ended_ = outcome; }
 
  private:
+  bool OpenLine();
+  void PortUnavailable(const std::string& why);
   void Receive();
   void BeginTransfer();
   bool TakeUnitNumber();
   void LineFailed(const std::string& why);
   void TakeOutcome(const std::string& lineFailure);
-  void Finish(int exitCode, std::string message);
-  Attempt MakeAttempt(int exitCode, std::string message);
+  void Finish(int exitCode, std::string message, std::string reason);
+  Attempt MakeAttempt(int exitCode, std::string message, std::string reason);
   bool TriesAgain(int exitCode) const;
+  void Settle();
   void WaitForSignal();
   void PulseReset();
   std::string Where() const;
@@ -118,6 +133,9 @@ class Board : public LinkHost {
   bool TransferBegun() const { return state_.FrameLength > 0; }
   // FrameIndex is the byte in flight until the last echo has matched.
   int32_t Echoed() const { return TransferBegun() ? std::max(0, state_.FrameIndex - 1) : 0; }
+  FailingByte InFlight() const {
+    return {state_.FrameIndex, state_.DownloadFrame[static_cast<size_t>(state_.FrameIndex)], {}};
+  }
 
   const AppState& loaded_;
   AppState state_;
@@ -127,6 +145,10 @@ class Board : public LinkHost {
   std::string usbSerial_;
   std::optional<uint64_t> serialNumber_;  // of the attempt in hand
   std::string frameSha256_;
+  BoardTarget target_;
+  std::string settings_;
+  std::string portProblem_;  // why the port is unavailable, "" while it is open
+  std::string portLost_;     // how the line failed under the attempt that ends now
   Phase phase_ = Phase::WaitingForSignal;
   BoardPolicy policy_;
   const QElapsedTimer* clock_ = nullptr;

@@ -6,8 +6,9 @@ int RunCheck(const QStringList& args) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       "Loads FILE.hex into a program image as the window's \"Open HEX File\" does and prints "
-      "the same message.\nExit status: 0 loaded, 1 faulty file (with --strict also a file "
-      "without an end-of-file record), 2 usage or configuration error.");
+      "the same message, then runs the download's own checks on it.\nExit status: 0 loaded, 1 faulty "
+      "file (with --strict also a file without an end-of-file record), 2 usage or configuration "
+      "error, 3 a download of the file would be refused (the reason is printed).");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to load.");
   parser.addOption(ConfigOption());
   const QCommandLineOption imageOut(
@@ -15,7 +16,7 @@ int RunCheck(const QStringList& args) {
       "PATH");
   parser.addOption(imageOut);
   parser.addOption({"strict", "A file without an end-of-file record fails (exit 1)."});
-  parser.addOption(JsonOption("the outcome, the message and the byte counts"));
+  parser.addOption(JsonOption("the outcome, the reason, the message and the byte counts"));
   parser.addOption(QuietOption());
   if (auto done = ParseCommand(parser, "check", args)) return *done;
   if (parser.positionalArguments().size() != 1) return UsageError("check", "expects one HEX file.");
@@ -23,13 +24,15 @@ int RunCheck(const QStringList& args) {
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
   const QString file = parser.positionalArguments().front();
-  const LoadedFile loaded = LoadFileArgument(state, file, EchoOf(parser));
+  LoadedFile loaded = LoadFileArgument(state, file, EchoOf(parser));
   if (loaded.outcome != LoadOutcome::Refused && parser.isSet(imageOut) &&
       !WriteBytes("check", parser.value(imageOut), state.FlashImage.data(),
                   state.FlashImage.size())) {
     return kExitUsage;
   }
-  int exitCode = ExitStatus(loaded.outcome);
+  AppState framed = state;
+  if (loaded.outcome == LoadOutcome::Loaded) BuildFrameOrRefuse(framed, loaded, EchoOf(parser));
+  int exitCode = loaded.ExitStatus();
   if (loaded.Truncated() && parser.isSet("strict")) exitCode = kExitFailure;
   if (parser.isSet("json")) {
     PrintJson(LoadRecord(file, loaded, state, exitCode));

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "DeviceDescription.h"
+#include "DownloadFrame.h"
 #include "SettingsStore.h"
 #include "ProgramFolder.h"
 #include "ZentrelVersion.h"
@@ -265,6 +266,26 @@ const char* OutcomeName(LoadOutcome outcome) {
 
 }  // namespace
 
+std::string LoadedFile::RefusalReason() const {
+  switch (outcome) {
+    case LoadOutcome::Loaded:
+      return refusal.empty() ? "" : "frame";
+    case LoadOutcome::Faulty:
+      return "file";
+    case LoadOutcome::Refused:
+      break;
+  }
+  return "description";
+}
+
+int LoadedFile::ExitStatus() const { return refusal.empty() ? ::ExitStatus(outcome) : kExitRefused; }
+
+bool BuildFrameOrRefuse(AppState& framed, LoadedFile& loaded, Echo echo) {
+  loaded.refusal = BuildDownloadFrame(framed);
+  if (!loaded.refusal.empty() && echo != Echo::None) PrintLine(stderr, loaded.refusal);
+  return loaded.refusal.empty();
+}
+
 QJsonObject NotProgrammedRecord(const OtherAreaBytes& bytes) {
   return {{"config", static_cast<qint64>(bytes.config)},
           {"id", static_cast<qint64>(bytes.id)},
@@ -273,9 +294,13 @@ QJsonObject NotProgrammedRecord(const OtherAreaBytes& bytes) {
 }
 
 QJsonObject LoadRecord(const QString& file, const LoadedFile& loaded, const AppState& state, int exitCode) {
-  return {{"file", EscapedName(LocalPath(file))},
-          {"outcome", OutcomeName(loaded.outcome)},
-          {"message", QString::fromStdString(loaded.message).replace("\r\n", "\n")},
+  const std::string reason = loaded.RefusalReason();
+  const std::string& message = loaded.refusal.empty() ? loaded.message : loaded.refusal;
+  return {{"format", kJsonFormat},
+          {"file", EscapedName(LocalPath(file))},
+          {"outcome", loaded.refusal.empty() ? OutcomeName(loaded.outcome) : "refused"},
+          {"reason", reason.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(reason))},
+          {"message", QString::fromStdString(message).replace("\r\n", "\n")},
           {"programBytes", state.ProgramBytes},
           {"flashSize", state.Device.FlashSize},
           {"endRecord", loaded.notes.endRecord},

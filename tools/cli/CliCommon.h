@@ -23,6 +23,9 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;  // also a configuration that cannot be used
 constexpr int kExitRefused = 3;  // the download frame was refused
 constexpr int kExitLogIncomplete = 4;  // a --log record could not be written
+// The version of the --json and --log records: raised when a key changes
+// meaning or goes; a new key leaves it as it is.
+constexpr int kJsonFormat = 1;
 
 // Which messages reach the terminal: success text to stdout, a fault to
 // stderr. Under -q only faults; under --json neither (they go in the JSON).
@@ -97,12 +100,22 @@ struct LoadedFile {
   LoadOutcome outcome = LoadOutcome::Faulty;
   LoadNotes notes;
   std::string message;
+  std::string refusal;  // why a download of the loaded file would be refused
   bool Truncated() const { return outcome == LoadOutcome::Loaded && !notes.endRecord; }
+  // Why nothing may be sent, for scripts: "file" (unreadable or faulty),
+  // "description" (config.txt), "frame" (the frame cannot be sent); "" if none.
+  std::string RefusalReason() const;
+  // The exit status of the load with the download's checks.
+  int ExitStatus() const;
 };
 // Success text to successStream (stdout unless that carries data).
 LoadedFile LoadFileArgument(AppState& state, const QString& file, Echo echo = Echo::All,
                             std::FILE* successStream = stdout);
 std::string TruncationWarning(const QString& file);
+// The download's own checks on a loaded file: builds the frame into framed
+// (a copy of the loaded state), or keeps in loaded why it cannot be sent,
+// printing that as a fault under echo. False when it was refused.
+bool BuildFrameOrRefuse(AppState& framed, LoadedFile& loaded, Echo echo);
 // What of a loaded file no download carries, for --json and --log: bytes by area.
 QJsonObject NotProgrammedRecord(const OtherAreaBytes& bytes);
 // The outcome of a load for --json: outcome, message, byte counts, exit status.

@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 
+#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,11 +82,13 @@ void AddOptions(QCommandLineParser& parser) {
       "signal, answers it and sends the download frame byte by byte, checking every echo.\n"
       "Several --port and --device options flash several boards at once; --loop flashes every "
       "board that signals, again and again, until Ctrl-C.\n"
-      "Results go to stdout, one line a board (a round); progress and diagnostics to stderr.\n"
+      "Results go to stdout, one line a board (a round); the load message, progress and "
+      "diagnostics to stderr.\n"
       "Exit status: 0 \"Download completed!\" on every board (with --loop: no attempt failed), "
       "1 a faulty file or a failed download (the failing byte is named), 2 usage or "
       "configuration error, 3 the frame was refused, 4 a --log record could not be written "
-      "(the log is incomplete; the results on stdout are not).");
+      "(the log is incomplete; the results on stdout are not), 128 + the signal's number (130 "
+      "Ctrl-C, 143 SIGTERM, 129 SIGHUP) when a signal cut a board short.");
   parser.addPositionalArgument("FILE.hex", "The Intel HEX file to send.");
   parser.addOption(ConfigOption());
   parser.addOption({"port", "Serial port number N, through the port map (default: the stored number).", "N"});
@@ -103,7 +106,11 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({"retries", "After a failed attempt, reset and start over from the first byte, up "
                                "to N times (default 0).", "N", "0"});
   parser.addOption({"loop", "Keep every port open and flash each board that signals, round after "
-                            "round; Ctrl-C prints the totals."});
+                            "round; a port that fails is tried again every second; Ctrl-C prints "
+                            "the totals."});
+  parser.addOption({"settle", "With --loop: after a board is flashed, take the next one only once its "
+                              "line has been quiet for S seconds (default 3), so that a program that "
+                              "resets is not flashed again.", "S", "3"});
   parser.addOption({"watch", "With --loop: take every serial device that appears (of those --usb "
                              "chooses, if given), and every COM link that appears in the port map, as a "
                              "new board; drop a board whose device goes."});
@@ -116,7 +123,8 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({"serial-file", "The counter that --serial-number takes numbers from (default: "
                                    "$XDG_STATE_HOME/quorvel-zentrel/serial-number); shared safely by "
                                    "several stations.", "PATH"});
-  parser.addOption(JsonOption("one object per board (per attempt with --loop)"));
+  parser.addOption(JsonOption("one object per board (per attempt with --loop, then the totals); "
+                              "the keys are in zentrel-cli(1)"));
   parser.addOption(QuietOption());
   parser.addOption({{"v", "verbose"}, "Also print every byte sent and received."});
   parser.addOption({"no-progress", "Do not draw the progress bar."});
@@ -129,16 +137,27 @@ std::optional<int> WholeNumber(const QString& text) {
   return value;
 }
 
+// Seconds, fractions allowed, as milliseconds; up to a day.
+std::optional<qint64> SecondsAsMs(const QString& text) {
+  bool ok = false;
+  const double seconds = text.toDouble(&ok);
+  if (!ok || !(seconds >= 0 && seconds <= 86400)) return std::nullopt;
+  return std::llround(seconds * 1000);
+}
+
 // The policy from the options; a usage error's text otherwise.
 std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& error) {
   const auto signalSeconds = PositiveNumber(parser.value("signal-timeout"));
   const auto echoMs = PositiveNumber(parser.value("echo-timeout"));
   const auto retries = WholeNumber(parser.value("retries"));
+  const auto settleMs = SecondsAsMs(parser.value("settle"));
   std::string resetError;
   const auto reset = parser.isSet("reset") ? ParseResetSequence(parser.value("reset").toStdString(), resetError)
                                            : ResetSequence{};
   if (!signalSeconds || !echoMs) {
     error = "time-outs are positive whole numbers.";
+  } else if (!settleMs) {
+    error = "--settle takes a number of seconds from 0 to 86400.";
   } else if (!reset) {
     error = "--reset " + QString::fromStdString(resetError) + ".";
   } else if (!retries) {
@@ -154,6 +173,7 @@ std::optional<BoardPolicy> Policy(const QCommandLineParser& parser, QString& err
   BoardPolicy policy;
   policy.signalMs = qint64{*signalSeconds} * 1000;
   policy.echoMs = *echoMs;
+  policy.settleMs = *settleMs;
   policy.loop = parser.isSet("loop");
   policy.retries = *retries;
   policy.reset = *reset;
@@ -174,26 +194,41 @@ std::string FileSha256(const std::string& path, std::string& error) {
   return error.empty() ? hash.result().toHex().toStdString() : "";
 }
 
-std::optional<RunFacts> Facts(const QString& hexFile, const LoadedFile& loaded, const AppState& framed,
-                              std::string& error) {
+// The frame's facts only once it is built (FrameLength above 0); error says
+// why the HEX file could not be read.
+RunFacts Facts(const QString& hexFile, const LoadedFile& loaded, const AppState& framed, std::string& error) {
   RunFacts facts;
   facts.notProgrammed = loaded.notes.otherAreas;
   facts.hexPath = AbsoluteLocalPath(hexFile);
   facts.hexSha256 = FileSha256(LocalPath(hexFile), error);
-  if (!error.empty()) return std::nullopt;
+  if (framed.FrameLength <= 0) return facts;
   facts.frameLength = framed.FrameLength;
   facts.frameSha256 = FrameSha256(framed);
   return facts;
 }
 
-// With --loop, Ctrl-C (and SIGTERM) become readable on a descriptor, so that
-// the loop ends with its totals; -1 otherwise.
-int StopSignalFd(bool loop) {
-  if (!loop) return -1;
+// A download that stopped before any port was touched: under --json a
+// download record like any other, with the reason.
+int Refuse(const QCommandLineParser& parser, const QString& hexFile, const LoadedFile& loaded) {
+  if (parser.isSet("json")) {
+    Attempt attempt;
+    attempt.exitCode = loaded.ExitStatus();
+    attempt.reason = loaded.RefusalReason();
+    attempt.message = loaded.refusal.empty() ? loaded.message : loaded.refusal;
+    std::string unreadable;  // the message says why already
+    PrintJson(AttemptRecord(attempt, Facts(hexFile, loaded, AppState{}, unreadable),
+                            parser.value("station").toStdString(), RecordTime()));
+  }
+  return loaded.ExitStatus();
+}
+
+// Ctrl-C, SIGTERM and SIGHUP become readable on a descriptor, so that a
+// board cut short is reported, logged and closed (its lock and exclusive
+// mode released) before the program ends.
+int StopSignalFd() {
   sigset_t stops;
   sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
   sigprocmask(SIG_BLOCK, &stops, nullptr);
   return signalfd(-1, &stops, SFD_CLOEXEC);
 }
@@ -205,10 +240,11 @@ ProgressDisplay::Mode DisplayMode(const QCommandLineParser& parser) {
   return isatty(STDERR_FILENO) != 0 ? ProgressDisplay::Mode::Live : ProgressDisplay::Mode::Plain;
 }
 
-// With --serial-number: the place checked against the program area of the
-// frame and the counter's next number checked to fit, before anything is
-// sent; the exit status when they are not.
-std::optional<int> SetUpUnitNumbers(const QCommandLineParser& parser, const AppState& framed,
+// With --serial-number: the place is checked against the program area of
+// the frame, and the counter's next number must fit, before anything is
+// sent; why not, in loaded's refusal. Nothing, or the exit status of a
+// usage error.
+std::optional<int> SetUpUnitNumbers(const QCommandLineParser& parser, const AppState& framed, LoadedFile& loaded,
                                     std::optional<UnitNumbers>& numbers) {
   if (!parser.isSet("serial-number")) return std::nullopt;
   std::string error;
@@ -218,9 +254,8 @@ std::optional<int> SetUpUnitNumbers(const QCommandLineParser& parser, const AppS
   numbers.emplace(UnitNumbers{*place, SerialCounter(file)});
   error = CheckSerialNumberPlace(*place, framed.ProgramBytes);
   if (error.empty()) numbers->counter.Peek(*place, error);
-  if (error.empty()) return std::nullopt;
-  PrintLine(stderr, "The download was refused: " + error + ".");
-  return kExitRefused;
+  if (!error.empty()) loaded.refusal = "The download was refused: " + error + ".";
+  return std::nullopt;
 }
 
 // --watch: the boards that the watch made, and the keys of their devices.
@@ -247,6 +282,37 @@ void RefreshWatched(WatchedBoards& watched, Boards& boards, BoardEvents& events,
   }
 }
 
+// The boards of the command line, and with --watch those that come and go,
+// driven until done or stopped; the stop signal's number, or 0.
+int RunStation(const QCommandLineParser& parser, const AppState& state, const BoardPolicy& policy,
+               const std::vector<UsbFilter>& filters, const std::vector<BoardTarget>& targets, RunReport& report,
+               ProgressDisplay& display) {
+  SettingsStore store;
+  const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
+                                                : ReadStored(store, kBaudRateSetting);
+  const int stopFd = StopSignalFd();
+  QElapsedTimer clock;
+  clock.start();
+  Boards boards;
+  auto add = [&](const BoardTarget& target) -> Board& {
+    boards.push_back(std::make_unique<Board>(state, SettingsStore::PortMapDirectory()));
+    boards.back()->Start(policy, clock, report);
+    boards.back()->Open(target, baud + ",n,8,1");
+    return *boards.back();
+  };
+  for (const BoardTarget& target : targets) add(target);
+  std::optional<WatchedBoards> watched;
+  std::function<void(Boards&)> refresh;
+  if (parser.isSet("watch")) {
+    watched.emplace(WatchedBoards{DeviceWatch(filters, SettingsStore::PortMapDirectory()), {}});
+    watched->watch.Start(targets);
+    refresh = [&](Boards& all) { RefreshWatched(*watched, all, report, add); };
+    report.Note("Watching for serial devices" + std::string(filters.empty() ? "" : " that --usb chooses") +
+                " and COM links in " + SettingsStore::PortMapDirectory() + " that appear.");
+  }
+  return RunBoards(boards, clock, display, stopFd, refresh);
+}
+
 }  // namespace
 
 int RunDownload(const QStringList& args) {
@@ -255,28 +321,26 @@ int RunDownload(const QStringList& args) {
   if (auto done = ParseCommand(parser, "download", args)) return *done;
   if (parser.positionalArguments().size() != 1) return UsageError("download", "expects one HEX file.");
   QString error;
-  const auto policy = Policy(parser, error);
-  if (!policy) return UsageError("download", error);
-  const auto filters = UsbFiltersOf(parser, error);
-  if (!filters) return UsageError("download", error);
-  auto targets = Targets(parser, error);
+  auto policy = Policy(parser, error);
+  const auto filters = policy ? UsbFiltersOf(parser, error) : std::nullopt;
+  auto targets = filters ? Targets(parser, error) : std::nullopt;
   if (!targets) return UsageError("download", error);
 
   AppState state;
   if (!SetUpState(state, parser.value("config"))) return kExitUsage;
   const QString hexFile = parser.positionalArguments().front();
-  const LoadedFile loaded = LoadFileArgument(state, hexFile, EchoOf(parser));
-  if (loaded.outcome != LoadOutcome::Loaded) {
-    if (parser.isSet("json")) PrintJson(LoadRecord(hexFile, loaded, state, ExitStatus(loaded.outcome)));
-    return ExitStatus(loaded.outcome);
-  }
+  // stdout holds the results alone.
+  LoadedFile loaded = LoadFileArgument(state, hexFile, EchoOf(parser), stderr);
   AppState probe = state;  // refuse before any port is touched
-  if (const std::string why = BuildDownloadFrame(probe); !why.empty()) {
-    PrintLine(stderr, why);
-    return kExitRefused;
-  }
   std::optional<UnitNumbers> unitNumbers;
-  if (auto refused = SetUpUnitNumbers(parser, probe, unitNumbers)) return *refused;
+  if (loaded.outcome != LoadOutcome::Loaded || !BuildFrameOrRefuse(probe, loaded, EchoOf(parser))) {
+    return Refuse(parser, hexFile, loaded);
+  }
+  if (auto usage = SetUpUnitNumbers(parser, probe, loaded, unitNumbers)) return *usage;
+  if (!loaded.refusal.empty()) {
+    if (EchoOf(parser) != Echo::None) PrintLine(stderr, loaded.refusal);
+    return Refuse(parser, hexFile, loaded);
+  }
   const std::vector<BoardTarget> chosen = UsbTargets(*filters, parser.isSet("watch"), error);
   if (!error.isEmpty()) {
     PrintError("zentrel-cli download: " + error);
@@ -288,44 +352,20 @@ int RunDownload(const QStringList& args) {
   if (parser.isSet("log") && !log.Open(LocalPath(parser.value("log")), logError)) {
     return UsageError("download", "cannot open the log " + parser.value("log") + ": " + QString::fromStdString(logError));
   }
-
-  SettingsStore store;
-  const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
-                                                : ReadStored(store, kBaudRateSetting);
   std::string unreadable;
-  const std::optional<RunFacts> facts = Facts(hexFile, loaded, probe, unreadable);
-  if (!facts) return UsageError("download", "cannot read " + hexFile + ": " + QString::fromStdString(unreadable));
+  const RunFacts facts = Facts(hexFile, loaded, probe, unreadable);
+  if (!unreadable.empty()) {
+    return UsageError("download", "cannot read " + hexFile + ": " + QString::fromStdString(unreadable));
+  }
   ProgressDisplay display(DisplayMode(parser));
   RunReport report({policy->loop, parser.isSet("json"), parser.isSet("quiet"), parser.value("station").toStdString()},
-                   *facts, display, log);
-  BoardPolicy boardPolicy = *policy;
-  if (unitNumbers) boardPolicy.unitNumbers = &*unitNumbers;
-  const int stopFd = StopSignalFd(policy->loop);
-  QElapsedTimer clock;
-  clock.start();
-  Boards boards;
-  auto add = [&](const BoardTarget& target) -> Board& {
-    boards.push_back(std::make_unique<Board>(state, SettingsStore::PortMapDirectory()));
-    boards.back()->Start(boardPolicy, clock, report);
-    boards.back()->Open(target, baud + ",n,8,1");
-    return *boards.back();
-  };
-  for (const BoardTarget& target : *targets) add(target);
-  std::optional<WatchedBoards> watched;
-  std::function<void(Boards&)> refresh;
-  if (parser.isSet("watch")) {
-    watched.emplace(WatchedBoards{DeviceWatch(*filters, SettingsStore::PortMapDirectory()), {}});
-    watched->watch.Start(*targets);
-    refresh = [&](Boards& all) { RefreshWatched(*watched, all, report, add); };
-    report.Note("Watching for serial devices" + std::string(filters->empty() ? "" : " that --usb chooses") +
-                " and COM links in " + SettingsStore::PortMapDirectory() + " that appear.");
-  }
-  RunBoards(boards, clock, display, stopFd, refresh);
-  int status = report.FirstFailure();
-  if (policy->loop) {
-    report.Summary();
-    status = report.Failed() == 0 ? kExitSuccess : kExitFailure;
-  }
+                   facts, display, log);
+  if (unitNumbers) policy->unitNumbers = &*unitNumbers;
+  const int stop = RunStation(parser, state, *policy, *filters, *targets, report, display);
+  if (policy->loop) report.Summary();
+  // Ending a loop between boards is how a shift ends; cutting a board short is not.
+  if (stop != 0 && (report.Interrupted() > 0 || !policy->loop)) return 128 + stop;
+  const int status = policy->loop ? (report.Failed() == 0 ? kExitSuccess : kExitFailure) : report.FirstFailure();
   // The results on stdout are whole; a log that misses some must not pass.
   const bool told = status == kExitSuccess || status == kExitFailure;
   return report.LogIncomplete() && told ? kExitLogIncomplete : status;

@@ -24,42 +24,44 @@ std::string Seconds(qint64 ms) {
 const char* ResultName(const Attempt& attempt) {
   if (attempt.interrupted) return "interrupted";
   if (attempt.Passed()) return "passed";
-  return attempt.exitCode == kExitRefused ? "refused" : "failed";
+  return attempt.Refused() ? "refused" : "failed";
 }
 
-// Text, or null where there is none, so that every record has every key.
 QJsonValue TextOrNull(const std::string& text) { return text.empty() ? QJsonValue() : QJsonValue(Text(text)); }
+QJsonValue NameOrNull(const std::string& name) { return name.empty() ? QJsonValue() : QJsonValue(EscapedName(name)); }
 
 }  // namespace
 
+std::string RecordTime() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString(); }
+
 QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& station,
                           const std::string& time) {
-  const bool ownFrame = !attempt.frameSha256.empty();
-  QJsonObject record{{"time", Text(time)},
-                     {"station", TextOrNull(station)},
-                     {"slot", EscapedName(attempt.name)},
-                     {"port", EscapedName(attempt.name)},
-                     {"device", EscapedName(attempt.device)},
-                     {"usbSerial", TextOrNull(attempt.usbSerial)},
-                     {"serialNumber", attempt.serialNumber ? QJsonValue(static_cast<qint64>(*attempt.serialNumber))
-                                                           : QJsonValue()},
-                     {"round", attempt.round},
-                     {"hexFile", EscapedName(facts.hexPath)},
-                     {"hexSha256", Text(facts.hexSha256)},
-                     {"frameLength", facts.frameLength},
-                     {"frameSha256", Text(ownFrame ? attempt.frameSha256 : facts.frameSha256)},
-                     {"notProgrammed", NotProgrammedRecord(facts.notProgrammed)},
-                     {"result", ResultName(attempt)},
-                     {"message", Text(attempt.message)},
-                     {"bytes", attempt.done},
-                     {"durationMs", attempt.durationMs},
-                     {"version", kZentrelVersion}};
-  if (attempt.failure) {
-    record["failingByte"] = attempt.failure->slot;
-    record["sent"] = attempt.failure->sent;
-    if (attempt.failure->echo) record["echo"] = *attempt.failure->echo;
-  }
-  return record;
+  const std::optional<FailingByte>& failure = attempt.failure;
+  // A unit number makes each attempt's frame its own.
+  const std::string& frameSha256 = attempt.frameSha256.empty() ? facts.frameSha256 : attempt.frameSha256;
+  return {{"format", kJsonFormat},
+          {"time", Text(time)},
+          {"station", TextOrNull(station)},
+          {"slot", NameOrNull(attempt.name)},
+          {"port", NameOrNull(attempt.name)},
+          {"device", NameOrNull(attempt.device)},
+          {"usbSerial", TextOrNull(attempt.usbSerial)},
+          {"serialNumber", attempt.serialNumber ? QJsonValue(static_cast<qint64>(*attempt.serialNumber)) : QJsonValue()},
+          {"round", attempt.round > 0 ? QJsonValue(attempt.round) : QJsonValue()},
+          {"hexFile", EscapedName(facts.hexPath)},
+          {"hexSha256", TextOrNull(facts.hexSha256)},
+          {"frameLength", facts.frameLength > 0 ? QJsonValue(facts.frameLength) : QJsonValue()},
+          {"frameSha256", TextOrNull(frameSha256)},
+          {"notProgrammed", NotProgrammedRecord(facts.notProgrammed)},
+          {"result", ResultName(attempt)},
+          {"reason", TextOrNull(attempt.reason)},
+          {"message", Text(attempt.message)},
+          {"bytes", attempt.done},
+          {"failingByte", failure ? QJsonValue(failure->slot) : QJsonValue()},
+          {"sent", failure ? QJsonValue(failure->sent) : QJsonValue()},
+          {"echo", failure && failure->echo ? QJsonValue(*failure->echo) : QJsonValue()},
+          {"durationMs", attempt.durationMs},
+          {"version", kZentrelVersion}};
 }
 
 std::string ResultLine(const Attempt& attempt, bool loop, const std::string& station) {
@@ -122,10 +124,9 @@ bool AttemptLog::Append(const QJsonObject& record, std::string& error) {
 }
 
 void RunReport::Attempted(const Attempt& attempt) {
-  if (!attempt.interrupted) ++(attempt.Passed() ? passed_ : failed_);
+  ++(attempt.interrupted ? interrupted_ : attempt.Passed() ? passed_ : failed_);
   if (attempt.last && !attempt.Passed() && firstFailure_ == kExitSuccess) firstFailure_ = attempt.exitCode;
-  const std::string now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-  const QJsonObject record = AttemptRecord(attempt, facts_, options_.station, now);
+  const QJsonObject record = AttemptRecord(attempt, facts_, options_.station, RecordTime());
   std::string why;
   display_.Clear();
   if (!log_.Append(record, why)) {
@@ -139,12 +140,11 @@ void RunReport::Attempted(const Attempt& attempt) {
          "; trying again");
     return;
   }
-  if (attempt.interrupted) return;
   if (options_.json) {
     PrintJson(record);
   } else if (!options_.quiet || !attempt.Passed()) {
     std::string line = ResultLine(attempt, options_.loop, options_.station);
-    if (options_.loop) {
+    if (options_.loop && !attempt.interrupted) {  // the totals follow at once
       line += "  (passed " + std::to_string(passed_) + ", failed " + std::to_string(failed_) + ")";
     }
     PrintLine(stdout, line);
@@ -159,10 +159,16 @@ void RunReport::Note(const std::string& text) {
 
 void RunReport::Summary() {
   display_.Clear();
+  const int attempts = passed_ + failed_ + interrupted_;
   if (options_.json) {
-    PrintJson({{"summary", QJsonObject{{"passed", passed_}, {"failed", failed_}}}});
+    PrintJson({{"format", kJsonFormat},
+               {"result", "summary"},
+               {"attempts", attempts},
+               {"passed", passed_},
+               {"failed", failed_},
+               {"interrupted", interrupted_}});
   } else {
-    PrintLine(stdout, "Summary: " + std::to_string(passed_ + failed_) + " attempts, " + std::to_string(passed_) +
-                          " passed, " + std::to_string(failed_) + " failed");
+    PrintLine(stdout, "Summary: " + std::to_string(attempts) + " attempts, " + std::to_string(passed_) + " passed, " +
+                          std::to_string(failed_) + " failed, " + std::to_string(interrupted_) + " interrupted");
   }
 }

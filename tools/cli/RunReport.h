@@ -17,10 +17,14 @@ struct RunFacts {
   OtherAreaBytes notProgrammed;  // what of the file no download carries
 };
 
-// The record of one attempt, as --log and --json write it; station "" when
-// none was named.
+// The record of one attempt, as --log and --json write it: the one home of
+// its keys, which every record carries (null where one does not apply). A
+// download refused before any port was touched is such a record too.
+// station is "" when none was named.
 QJsonObject AttemptRecord(const Attempt& attempt, const RunFacts& facts, const std::string& station,
                           const std::string& time);
+// Now, in ISO 8601 UTC with milliseconds, as records give their time.
+std::string RecordTime();
 
 // The text result line of one attempt.
 std::string ResultLine(const Attempt& attempt, bool loop, const std::string& station);
@@ -59,8 +63,8 @@ class RunReport : public BoardEvents {
   void Note(const std::string& text) override;
   // The totals of a --loop run, on stdout.
   void Summary();
-  int Passed() const { return passed_; }
   int Failed() const { return failed_; }
+  int Interrupted() const { return interrupted_; }
   // The exit status of a run without --loop: 0, or the first board's failure.
   int FirstFailure() const { return firstFailure_; }
   // A record could not be written to the --log file.
@@ -71,7 +75,7 @@ class RunReport : public BoardEvents {
   const RunFacts& facts_;
   ProgressDisplay& display_;
   AttemptLog& log_;
-  int passed_ = 0, failed_ = 0;
+  int passed_ = 0, failed_ = 0, interrupted_ = 0;
   int firstFailure_ = kExitSuccess;
   bool logIncomplete_ = false;
 };
