@@ -383,11 +383,14 @@ TEST_F(CliDownload, JsonResultHasOneShapeForSuccessRefusalAndFailure) {
     const char* result;
     const char* reason;  // "" for none
     int exitCode;
+    QStringList cliOptions = {};
   };
   const Row rows[] = {{good, {}, config, "passed", "", 0},
                       {good, {"--corrupt-echo", "7"}, config, "failed", "wrong-echo", 1},
                       {dir.file("faulty.hex"), {}, config, "refused", "file", 1},
-                      {good, {}, Q(dir.file("low.txt")), "refused", "frame", 3}};
+                      {good, {}, Q(dir.file("low.txt")), "refused", "frame", 3},
+                      // A unit number past the 1024 bytes that the frame carries.
+                      {good, {}, config, "refused", "frame", 3, {"--serial-number", "3FE:1:4"}}};
   QStringList keys;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.result + std::string(" ") + row.reason);
@@ -395,7 +398,8 @@ TEST_F(CliDownload, JsonResultHasOneShapeForSuccessRefusalAndFailure) {
     const ProcessResult cli =
         row.exitCode < 3 && row.file == good
             ? Download(row.file, row.simOptions, {"--json"}).first
-            : RunCli({"download", Q(row.file), "--config", row.config, "--device", "/nonexistent", "--json"});
+            : RunCli(QStringList{"download", Q(row.file), "--config", row.config, "--device", "/nonexistent",
+                                 "--json"} + row.cliOptions);
     EXPECT_EQ(cli.exitCode, row.exitCode) << cli.err;
     QJsonParseError error;
     const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(cli.out), &error).object();
