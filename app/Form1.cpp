@@ -100,7 +100,7 @@ std::string ByteText(int32_t value) {
 }
 
 // What happened, to which file, when: three lines.
-QString OutcomeSummary(const TransferOutcome& outcome, const std::string& file) {
+QString OutcomeSummary(const TransferOutcome& outcome, const AppState& state, const std::string& file) {
   const std::string at = "byte " + std::to_string(outcome.slot) + "/" + std::to_string(outcome.length);
   std::string what;
   switch (outcome.kind) {
@@ -109,7 +109,7 @@ QString OutcomeSummary(const TransferOutcome& outcome, const std::string& file) 
       break;
     case TransferOutcome::Kind::WrongEcho:
       what = "Download failed at " + at + ": sent " + ByteText(outcome.sent) +
-             ", the bootloader echoed " + ByteText(outcome.received) + ".";
+             ", the bootloader echoed " + ByteText(outcome.received) + RefusalNote(outcome, state) + ".";
       break;
     case TransferOutcome::Kind::LineLost:
       what = "Download failed at " + at + ": the serial line was lost.";
@@ -364,7 +364,7 @@ void Form1::PaintStatusNow() {
 void Form1::TransferEnded(const TransferOutcome& outcome) {
   // Qt takes a tooltip for markup only when its first line holds a tag,
   // which this first line never does: a file name below it stays text.
-  label_status_->setToolTip(OutcomeSummary(outcome, transferFile_));
+  label_status_->setToolTip(OutcomeSummary(outcome, state_, transferFile_));
 }
 
 void Form1::PumpEvents() { QCoreApplication::processEvents(); }

@@ -197,6 +197,11 @@ std::string RefusalHint(int32_t slot, const AppState& state) {
   return (address + 1) % block == 0 ? jump + "; or " + flash : jump;
 }
 
+std::string RefusalNote(const TransferOutcome& outcome, const AppState& state) {
+  const std::string hint = outcome.Refused() ? RefusalHint(outcome.slot, state) : "";
+  return hint.empty() ? "" : "; the bootloader refused it: " + hint;
+}
+
 void StartDownload(AppState& state, LinkHost& host, Dialogs& dialogs) {
   // An emptied frame cannot carry a transfer on, whatever comes next.
   EmptyDownloadFrame(state);

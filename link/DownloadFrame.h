@@ -28,3 +28,6 @@ std::string BuildDownloadFrame(AppState& state);
 // where the slot lies in the frame as state built it: the config.txt line
 // to check, or the flash that did not take. "" for a slot it cannot refuse.
 std::string RefusalHint(int32_t slot, const AppState& state);
+// "; the bootloader refused it: ..." for an outcome that was a refusal with
+// something to say, "" for any other.
+std::string RefusalNote(const TransferOutcome& outcome, const AppState& state);

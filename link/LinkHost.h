@@ -11,6 +11,8 @@ struct TransferOutcome {
   int32_t length = 0;  // FrameLength
   uint8_t sent = 0;      // the byte of that slot
   uint8_t received = 0;  // its echo; for LineLost the last byte received
+  // The bootloader echoes a byte it refuses inverted.
+  bool Refused() const { return kind == Kind::WrongEcho && received == (sent ^ 0xFF); }
 };
 
 class LinkHost {

@@ -488,11 +488,13 @@ TEST_F(WindowTest, WrongEchoStopsTheDownload) {
   EXPECT_EQ(line.written.size(), 6u);
   EXPECT_EQ(state.FrameIndex, 5);
   char bytes[64];
-  std::snprintf(bytes, sizeof bytes, ": sent 0x%02X, the bootloader echoed 0x%02X.", state.DownloadFrame[5],
+  std::snprintf(bytes, sizeof bytes, ": sent 0x%02X, the bootloader echoed 0x%02X", state.DownloadFrame[5],
                 state.DownloadFrame[5] ^ 0xFF);
   const QString tip = Label("label_status")->toolTip();
   EXPECT_NE(tip.indexOf(QString::fromStdString("Download failed at byte 5/" + n + bytes)), -1)
       << tip.toStdString();
+  // An inverted echo is the bootloader's refusal, and slot 5 is the jump.
+  EXPECT_NE(tip.indexOf("refused it: the jump at 0..7"), -1) << tip.toStdString();
   EXPECT_NE(tip.indexOf("demo.hex"), -1) << tip.toStdString();
 }
 

@@ -125,8 +125,10 @@ class SingleCopyTest : public ::testing::Test {
     }
   }
   ~SingleCopyTest() override {
+    // Ended as a user ends it, so that its port leaves no lock file behind.
     for (auto& copy : copies) {
-      copy->kill();
+      copy->terminate();
+      if (!copy->waitForFinished(10000)) copy->kill();
       copy->waitForFinished(10000);
     }
   }

@@ -208,10 +208,7 @@ void Board::TakeOutcome(const std::string& lineFailure) {
   std::string text = ErrorText(outcome.slot, outcome.length);
   if (outcome.kind == TransferOutcome::Kind::WrongEcho) {
     text += ": sent " + Hex(outcome.sent) + ", echo " + Hex(outcome.received);
-    const std::string hint = RefusalHint(outcome.slot, state_);
-    if (outcome.received == (outcome.sent ^ 0xFF) && !hint.empty()) {
-      text += "; the bootloader refused it: " + hint;
-    }
+    text += RefusalNote(outcome, state_);
     Finish(kExitFailure, text, "wrong-echo");
   } else {
     portLost_ = lineFailure;
