@@ -18,14 +18,17 @@ image=$work/image.hex
 
 python3 "$(dirname "$0")/make-image.py" "$image" 8192 7
 
-# Starts one paced simulator (extra flags: "$@") logging to $1 and prints its device path.
+# Starts one paced simulator (extra flags: "$@") logging to $1; sets device
+# to its device path and keeps its pid for the clean-up.
 start_sim() {
   local log=$1
   shift
   "$bin/zentrel-sim" --config "$config" --baud 115200 --expect "$image" "$@" >"$log" 2>&1 &
   sim_pids+=($!)
+  batch+=($!)
   for _ in $(seq 200); do
-    if grep -qs '^device ' "$log"; then awk '/^device /{print $2; exit}' "$log"; return; fi
+    device=$(awk '/^device /{print $2; exit}' "$log" 2>/dev/null)
+    [ -n "$device" ] && return
     sleep 0.02
   done
   echo "zentrel-sim printed no device" >&2
@@ -35,14 +38,17 @@ start_sim() {
 echo "8 KiB program a board, lines paced at 115200 baud:"
 one_s="" one_cpu=""
 for boards in 1 4 16; do
-  sim_pids=()
+  batch=()
   args=()
-  for n in $(seq "$boards"); do args+=(--device "$(start_sim "$work/sim$n.out" --signal-interval 0 --once)"); done
+  for n in $(seq "$boards"); do
+    start_sim "$work/sim$n.out" --signal-interval 0 --once
+    args+=(--device "$device")
+  done
   start=$(date +%s.%N)
   cpu_time "$work/cpu" "$bin/zentrel-cli" download "$image" --config "$config" --no-progress --echo-timeout 10000 \
     "${args[@]}" >"$work/cli.out" 2>&1 || { cat "$work/cli.out" >&2; exit 1; }
   end=$(date +%s.%N)
-  for pid in "${sim_pids[@]}"; do wait "$pid" || { echo "a simulator did not verify" >&2; exit 1; }; done
+  for pid in "${batch[@]}"; do wait "$pid" || { echo "a simulator did not verify" >&2; exit 1; }; done
   seconds=$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')
   frame_bytes=$(sed -n 's/^transfer complete: \([0-9]*\) bytes.*/\1/p' "$work/sim1.out")
   per_byte=$(awk -v c="$(cat "$work/cpu")" -v n="$frame_bytes" -v k="$boards" 'BEGIN {printf "%.2f", c * 1e6 / (n * k)}')
@@ -58,12 +64,16 @@ rounds=3
 echo "--loop, $rounds rounds, same program and pacing:"
 per_round_one=""
 for boards in 1 16; do
-  sim_pids=()
+  batch=()
   args=()
-  for n in $(seq "$boards"); do args+=(--device "$(start_sim "$work/loop-sim$n.out")"); done
+  for n in $(seq "$boards"); do
+    start_sim "$work/loop-sim$n.out"
+    args+=(--device "$device")
+  done
   rm -f "$work/loop.log"
   start=$(date +%s.%N)
-  "$bin/zentrel-cli" download "$image" --config "$config" --no-progress --loop --log "$work/loop.log" \
+  # A simulator signals again at once: no settle time, or it would never be quiet.
+  "$bin/zentrel-cli" download "$image" --config "$config" --no-progress --loop --settle 0 --log "$work/loop.log" \
     "${args[@]}" >"$work/loop.out" 2>&1 &
   cli=$!
   want=$((boards * rounds))
@@ -74,7 +84,7 @@ for boards in 1 16; do
   end=$(date +%s.%N)
   kill -INT "$cli"
   wait "$cli" || { echo "an attempt failed:" >&2; cat "$work/loop.out" >&2; exit 1; }
-  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${batch[@]}"; do kill "$pid" 2>/dev/null || true; done
   per_round=$(awk -v a="$start" -v b="$end" -v r="$rounds" 'BEGIN {printf "%.3f", (b - a) / r}')
   [ -z "$per_round_one" ] && per_round_one=$per_round
   awk -v n="$boards" -v s="$per_round" -v o="$per_round_one" 'BEGIN {

@@ -154,6 +154,11 @@ std::vector<SerialDevice> ListSerialDevices() {
 
 std::string UsbSerialOf(const std::string& devicePath) {
   const std::string real = RealPath(devicePath);
+  // Only a device with hardware behind it has an adapter. Listing every
+  // port costs thousands of file operations, which a pseudo-terminal is spared.
+  struct stat info {};
+  const std::string sysfs = "/sys/class/tty/" + real.substr(real.rfind('/') + 1) + "/device";
+  if (stat(sysfs.c_str(), &info) != 0) return "";
   for (const SerialDevice& device : ListSerialDevices()) {
     if (RealPath(device.path) == real) return device.serial;
   }

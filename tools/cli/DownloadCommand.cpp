@@ -37,6 +37,7 @@ std::optional<int> PositiveNumber(const QString& text) {
 // an error, said in error, unless devices are watched for.
 std::vector<BoardTarget> UsbTargets(const std::vector<UsbFilter>& filters, bool watch, QString& error) {
   std::vector<BoardTarget> targets;
+  if (filters.empty()) return targets;  // listing the devices is costly
   const std::vector<SerialDevice> listed = ListSerialDevices();
   for (const UsbFilter& filter : filters) {
     if (!watch && MatchingDevices(listed, {filter}).empty()) {
