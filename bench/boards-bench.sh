@@ -83,7 +83,8 @@ for boards in 1 16; do
   done
   end=$(date +%s.%N)
   kill -INT "$cli"
-  wait "$cli" || { echo "an attempt failed:" >&2; cat "$work/loop.out" >&2; exit 1; }
+  # The board in the middle of its next round is cut short (exit 130): no failure.
+  wait "$cli" || grep -q ", 0 failed" "$work/loop.out" || { echo "an attempt failed:" >&2; cat "$work/loop.out" >&2; exit 1; }
   for pid in "${batch[@]}"; do kill "$pid" 2>/dev/null || true; done
   per_round=$(awk -v a="$start" -v b="$end" -v r="$rounds" 'BEGIN {printf "%.3f", (b - a) / r}')
   [ -z "$per_round_one" ] && per_round_one=$per_round
