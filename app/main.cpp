@@ -1,5 +1,3 @@
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,6 +9,7 @@
 
 #include "Startup.h"
 #include "StandardStreams.h"
+#include "StopSignals.h"
 #include "WindowArguments.h"
 #include "ZentrelVersion.h"
 
@@ -18,14 +17,8 @@ namespace {
 constexpr int kUsageExit = 2;
 
 // SIGINT, SIGTERM and SIGHUP end the program through its event loop, so
-// that the serial port is closed as on any exit: a port left in exclusive
-// mode, or its lock file left behind, would refuse every later open.
-void QuitOnStopSignals(QCoreApplication& app) {
-  sigset_t stops;
-  sigemptyset(&stops);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
-  sigprocmask(SIG_BLOCK, &stops, nullptr);
-  const int fd = signalfd(-1, &stops, SFD_CLOEXEC);
+// that the serial port is closed as on any exit.
+void QuitOnStopSignals(int fd, QCoreApplication& app) {
   if (fd < 0) return;
   auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &app);
   QObject::connect(notifier, &QSocketNotifier::activated, &app, [fd] {
@@ -54,8 +47,9 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  const int stopFd = OpenStopSignals();  // before the display's thread starts
   QApplication app(argc, argv);
-  QuitOnStopSignals(app);
+  QuitOnStopSignals(stopFd, app);
   // The window names its desktop entry (Wayland matches it by this name; X
   // by the class, "zentrel" from the program's name, as StartupWMClass says).
   QGuiApplication::setDesktopFileName("quorvel-zentrel");

@@ -127,19 +127,33 @@ TEST_F(SimWindowTest, AReopenedPortIsAnsweredAgainAndTheDownloadCompletes) {
 }
 
 // Ended by a signal, the window lets go of its port as on any exit: the
-// device is not left in exclusive mode, nor its lock file behind.
+// device is not left in exclusive mode, nor its lock file behind. On X too,
+// where Qt starts a thread of its own that must not take the signal.
 TEST(WindowSignalTest, ASignalEndsTheWindowAndFreesItsPort) {
-  ScopedUserDirs userDirs;
-  SimulatedBoard sim({"--as-port", "2"});
-  ASSERT_EQ(sim.ReadLine().rfind("port COM2", 0), 0u);
-  QProcess window;
-  window.start(QString::fromStdString(BinPath("zentrel")), {"-platform", "offscreen"});
-  // The window answers the signal once it holds the port.
-  ASSERT_TRUE(RunEventsUntil([&] { return OpenAsNormalUser(sim.device()) != 0; }, 30000));
-  kill(static_cast<pid_t>(window.processId()), SIGTERM);
-  ASSERT_TRUE(window.waitForFinished(30000));
-  EXPECT_EQ(window.exitCode(), 143) << window.readAllStandardError().toStdString();
-  EXPECT_EQ(OpenAsNormalUser(sim.device()), 0);
+  for (const QString platform : {"offscreen", "xcb"}) {
+    SCOPED_TRACE(platform.toStdString());
+    ScopedUserDirs userDirs;
+    SimulatedBoard sim({"--as-port", "2"});
+    ASSERT_EQ(sim.ReadLine().rfind("port COM2", 0), 0u);
+    QProcess display, window;
+    if (platform == "xcb") {  // a virtual display of its own, its number on stdout
+      display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+      ASSERT_TRUE(display.waitForReadyRead(30000));
+      auto env = QProcessEnvironment::systemEnvironment();
+      env.insert("DISPLAY", ":" + QString::fromUtf8(display.readAllStandardOutput()).trimmed());
+      window.setProcessEnvironment(env);
+    }
+    window.start(QString::fromStdString(BinPath("zentrel")), {"-platform", platform});
+    // The window answers the signal once it holds the port.
+    ASSERT_TRUE(RunEventsUntil([&] { return OpenAsNormalUser(sim.device()) != 0; }, 30000));
+    kill(static_cast<pid_t>(window.processId()), SIGTERM);
+    ASSERT_TRUE(window.waitForFinished(30000));
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(window.exitCode(), 143) << window.readAllStandardError().toStdString();
+    EXPECT_EQ(OpenAsNormalUser(sim.device()), 0);
+    display.terminate();
+    display.waitForFinished(10000);
+  }
 }
 
 // An adapter that is unplugged and plugged back: a pseudo-terminal that

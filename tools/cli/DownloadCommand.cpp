@@ -1,8 +1,6 @@
 // zentrel-cli download: the window's download from a terminal or a script,
 // with time-outs, for one board or several at once. This file holds the
 // options and the set-up; Board and BoardLoop do the work.
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -23,6 +21,7 @@
 #include "NumberValue.h"
 #include "RunReport.h"
 #include "SettingsStore.h"
+#include "StopSignals.h"
 
 namespace {
 
@@ -223,17 +222,6 @@ int Refuse(const QCommandLineParser& parser, const QString& hexFile, const Loade
   return loaded.ExitStatus();
 }
 
-// Ctrl-C, SIGTERM and SIGHUP become readable on a descriptor, so that a
-// board cut short is reported, logged and closed (its lock and exclusive
-// mode released) before the program ends.
-int StopSignalFd() {
-  sigset_t stops;
-  sigemptyset(&stops);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
-  sigprocmask(SIG_BLOCK, &stops, nullptr);
-  return signalfd(-1, &stops, SFD_CLOEXEC);
-}
-
 ProgressDisplay::Mode DisplayMode(const QCommandLineParser& parser) {
   if (parser.isSet("no-progress") || parser.isSet("quiet") || parser.isSet("verbose")) {
     return ProgressDisplay::Mode::Off;
@@ -291,7 +279,7 @@ int RunStation(const QCommandLineParser& parser, const AppState& state, const Bo
   SettingsStore store;
   const std::string baud = parser.isSet("baud") ? parser.value("baud").toStdString()
                                                 : ReadStored(store, kBaudRateSetting);
-  const int stopFd = StopSignalFd();
+  const int stopFd = OpenStopSignals();
   QElapsedTimer clock;
   clock.start();
   Boards boards;

@@ -1,7 +1,6 @@
 // zentrel-sim: a simulated PIC18 serial bootloader on a pseudo-terminal.
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <ext/stdio_filebuf.h>
@@ -17,6 +16,7 @@
 #include "SimReport.h"
 #include "SimRunner.h"
 #include "StandardStreams.h"
+#include "StopSignals.h"
 #include "ZentrelVersion.h"
 
 namespace {
@@ -61,16 +61,6 @@ bool PrepareExpectation(const SimOptions& options, const DeviceDescription& devi
 
 // SIGINT, SIGTERM and SIGHUP are read from a descriptor in the loop, so the
 // links are removed on the normal way out.
-int StopSignalFd() {
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  sigaddset(&stops, SIGHUP);
-  sigprocmask(SIG_BLOCK, &stops, nullptr);
-  return signalfd(-1, &stops, SFD_CLOEXEC);
-}
-
 bool MakeLinks(const SimOptions& options, const std::string& device, SymbolicLink& link,
                SymbolicLink& port, std::ostream& out, std::string& error) {
   if (!options.linkPath.empty() && !link.Create(options.linkPath, device, error)) return false;
@@ -144,7 +134,7 @@ int main(int argc, char** argv) {
   std::ostream chipOut(&ownOutput);
   std::ostream& out = options.chip.empty() ? std::cout : chipOut;
   if (!options.chip.empty() && !PrepareChip(options, device, extra, chip, error)) return Fail(error);
-  const int stopFd = StopSignalFd();
+  const int stopFd = OpenStopSignals();
   PseudoTerminal line;
   if (stopFd < 0 || !line.Open(error)) return Fail(error.empty() ? "cannot watch signals" : error);
   out << "device " << line.DevicePath() << std::endl;
