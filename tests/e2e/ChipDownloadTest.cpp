@@ -124,10 +124,12 @@ TEST_F(ChipDownload, ChipThatCannotRunIsAUsageError) {
     QStringList options;
     std::string message;
   };
+  dir.write("big.txt", ReadFile(Template(k452)) + "flash:65536\n");
   const Case cases[] = {
       {{"--chip", "p18f452", "--firmware", Q(dir.file("none.hex"))}, "cannot read the firmware"},
       {{"--chip", "p18f452", "--firmware", Q(SourcePath("README.md"))}, "neither Intel HEX nor a .cod file"},
       {{"--chip", "p18f999", "--firmware", Q(Firmware(k452))}, "could not load"},
+      {{"--chip", "p18f452", "--firmware", Q(Firmware(k452)), "--config", Q(dir.file("big.txt"))}, "does not fit"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

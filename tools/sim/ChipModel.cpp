@@ -300,7 +300,14 @@ bool ChipModel::Load(const std::string& chip, const std::string& firmware, const
   if (setup.writeBlock > 0 && !FlashGeometry::SetWriteBlock(cpu, setup.writeBlock, error)) return false;
   Parts& p = *parts_;
   p.cpu = cpu;
-  p.programBytes = setup.programBytes > 0 ? setup.programBytes : cpu->program_memory_size() * 2;
+  const int64_t simulated = int64_t{cpu->program_memory_size()} * 2;
+  p.programBytes = setup.programBytes > 0 ? setup.programBytes : simulated;
+  // Memory is read a 16-bit word at a time, and only as far as gpsim has it.
+  if (p.programBytes % 2 != 0 || p.programBytes > simulated) {
+    error = "flash: " + std::to_string(p.programBytes) + " bytes does not fit the " + type + " (" +
+            std::to_string(simulated) + " bytes in gpsim, in 16-bit words)";
+    return false;
+  }
   if (setup.flashFault >= p.programBytes) {
     error = "--flash-fault " + std::to_string(setup.flashFault) + " lies outside program memory";
     return false;

@@ -135,9 +135,10 @@ std::string ChipRunner::FlashFaultNote() const {
   const TransferRecord& transfer = observer_.Transfer();
   // The failing frame byte is number received + 1; bytes 5 on carry address 0 on.
   const int64_t address = transfer.received - 4;
+  if (address < 0) return "";  // a header byte: nothing was written
   int64_t first = chip_.ProgramBytes() - transfer.eraseBlock;
   int64_t size = transfer.eraseBlock;
-  if (address >= 0 && address < transfer.programBytes && transfer.writeBlock > 0) {
+  if (address < transfer.programBytes && transfer.writeBlock > 0) {
     first = address - address % transfer.writeBlock;
     size = transfer.writeBlock;
   }
