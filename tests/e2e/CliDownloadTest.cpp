@@ -692,8 +692,11 @@ TEST_F(CliDownload, WatchTakesBoardsThatComeAndGo) {
   const std::string file = WriteImage("image.hex", std::string(1500, '\x66'));
   const std::string log = dir.file("station.log");
   QProcess cli;
+  // The board named by a link that is made only when it comes back is
+  // flashed as that board, not as one more.
+  const std::string later = dir.file("later");
   cli.start(Q(BinPath("zentrel-cli")), {"download", Q(file), "--config", config, "--loop", "--watch", "--log",
-                                        Q(log), "--no-progress"});
+                                        Q(log), "--no-progress", "--device", Q(later)});
   // What is there before the watch begins is no new board.
   cli.setReadChannel(QProcess::StandardError);
   QByteArray said;
@@ -716,6 +719,9 @@ TEST_F(CliDownload, WatchTakesBoardsThatComeAndGo) {
   ASSERT_EQ(awaitRecords(3), 3u);
   first->Signal(SIGTERM);
   saw.push_back(first->Finish().out);
+  SimulatedBoard named(board + QStringList{"--as-port", "5", "--link", Q(later), "--once"});
+  ASSERT_EQ(awaitRecords(4), 4u);
+  saw.push_back(named.Finish().out);
   kill(static_cast<pid_t>(cli.processId()), SIGINT);
   ASSERT_TRUE(cli.waitForFinished(30000));
   const std::string out = cli.readAllStandardOutput().toStdString();
@@ -725,11 +731,12 @@ TEST_F(CliDownload, WatchTakesBoardsThatComeAndGo) {
   for (const std::string& text : saw) {
     for (size_t at = text.find("verified:"); at != std::string::npos; at = text.find("verified:", at + 1)) ++transfers;
   }
-  EXPECT_EQ(transfers, 3u);
+  EXPECT_EQ(transfers, 4u);
   for (const QJsonObject& record : LogRecords(log)) EXPECT_EQ(record["result"].toString(), "passed");
-  EXPECT_NE(out.find("Summary: 3 attempts, 3 passed, 0 failed"), std::string::npos) << out;
+  EXPECT_NE(out.find("Summary: 4 attempts, 4 passed, 0 failed"), std::string::npos) << out;
   for (const char* said : {"COM3 (", "COM4 ("}) EXPECT_NE(err.find(said), std::string::npos) << err;
   EXPECT_NE(err.find("appeared: a new board"), std::string::npos) << err;
+  EXPECT_EQ(err.find("COM5"), std::string::npos) << err;  // it is the board "later"
   EXPECT_NE(err.find("has gone; its board is dropped"), std::string::npos) << err;
 }
 

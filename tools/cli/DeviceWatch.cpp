@@ -9,20 +9,26 @@ void DeviceWatch::Start(const std::vector<BoardTarget>& named) {
     if (target.device.empty()) {
       namedPorts_.insert(target.port);
     } else {
-      namedDevices_.insert(Canonical(target.device));
+      namedDevices_.insert(target.device);
     }
   }
-  for (const WatchedDevice& device : Present()) known_.insert(device.key);
+  for (const WatchedDevice& device : Present(ListSerialDevices())) known_.insert(device.key);
 }
 
-bool DeviceWatch::Named(const WatchedDevice& device) const {
-  return namedPorts_.count(device.target.port) != 0 || namedDevices_.count(device.real) != 0;
+// The real devices that the boards named at the start reach now: a port
+// number or a link may lead elsewhere once an adapter has been replugged.
+std::set<std::string> DeviceWatch::Reached(const std::vector<SerialDevice>& listed) const {
+  std::vector<std::string> paths;
+  for (const SerialDevice& device : listed) paths.push_back(device.path);
+  std::set<std::string> reached;
+  for (int port : namedPorts_) reached.insert(Canonical(ResolvePortDevice(port, mapDir_, paths)));
+  for (const std::string& device : namedDevices_) reached.insert(Canonical(device));
+  return reached;
 }
 
 // One entry a real device: a link of the port map names it before its own
 // path does, so that a board keeps the number it was given.
-std::vector<WatchedDevice> DeviceWatch::Present() const {
-  const std::vector<SerialDevice> listed = ListSerialDevices();
+std::vector<WatchedDevice> DeviceWatch::Present(const std::vector<SerialDevice>& listed) const {
   const std::vector<SerialDevice> chosen = filters_.empty() ? listed : MatchingDevices(listed, filters_);
   std::set<std::string> chosenPaths, taken;
   for (const SerialDevice& device : chosen) chosenPaths.insert(Canonical(device.path));
@@ -40,11 +46,14 @@ std::vector<WatchedDevice> DeviceWatch::Present() const {
 }
 
 std::vector<WatchedDevice> DeviceWatch::Scan() {
+  const std::vector<SerialDevice> listed = ListSerialDevices();
+  const std::set<std::string> reached = Reached(listed);
   std::vector<WatchedDevice> appeared;
   std::set<std::string> now;
-  for (const WatchedDevice& device : Present()) {
+  for (const WatchedDevice& device : Present(listed)) {
     now.insert(device.key);
-    if (known_.count(device.key) == 0 && !Named(device)) appeared.push_back(device);
+    const bool named = namedPorts_.count(device.target.port) != 0 || reached.count(device.real) != 0;
+    if (known_.count(device.key) == 0 && !named) appeared.push_back(device);
   }
   known_ = std::move(now);
   return appeared;

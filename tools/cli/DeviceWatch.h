@@ -35,12 +35,12 @@ class DeviceWatch {
   bool Has(const std::string& key) const { return known_.count(key) != 0; }
 
  private:
-  std::vector<WatchedDevice> Present() const;
-  bool Named(const WatchedDevice& device) const;
+  std::vector<WatchedDevice> Present(const std::vector<SerialDevice>& listed) const;
+  std::set<std::string> Reached(const std::vector<SerialDevice>& listed) const;
 
   std::vector<UsbFilter> filters_;
   std::string mapDir_;
-  std::set<std::string> namedDevices_;  // real paths
+  std::set<std::string> namedDevices_;  // as given
   std::set<int> namedPorts_;
   std::set<std::string> known_;
 };
