@@ -37,7 +37,7 @@ TEST(SerialNumberPlace, TextAndAreaAreCheckedBeforeAnythingIsSent) {
     EXPECT_EQ(refusal.empty(), std::string(row.refusal).empty()) << row.text << ": " << refusal;
     EXPECT_NE(refusal.find(row.refusal), std::string::npos) << row.text << ": " << refusal;
   }
-  for (const char* bad : {"", "100", "100:", "x:1", "100:1:0", "100:1:9", "100:-1", "100:1:4:5", "0x:1"}) {
+  for (const char* bad : {"", "100", "100:", "x:1", "100:1:0", "100:1:9", "100:-1", "100:1:4:5", "0x:1", "-10:1", "7FFFFFFFFFFFFFFF:1:8"}) {
     std::string error;
     EXPECT_FALSE(ParseSerialNumberPlace(bad, error)) << bad;
     EXPECT_NE(error.find("ADDR:FIRST[:BYTES]"), std::string::npos) << bad;

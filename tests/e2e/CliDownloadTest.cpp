@@ -390,7 +390,10 @@ TEST_F(CliDownload, JsonResultHasOneShapeForSuccessRefusalAndFailure) {
                       {dir.file("faulty.hex"), {}, config, "refused", "file", 1},
                       {good, {}, Q(dir.file("low.txt")), "refused", "frame", 3},
                       // A unit number past the 1024 bytes that the frame carries.
-                      {good, {}, config, "refused", "frame", 3, {"--serial-number", "3FE:1:4"}}};
+                      {good, {}, config, "refused", "frame", 3, {"--serial-number", "3FE:1:4"}},
+                      // A counter that holds no number is the counter's refusal.
+                      {good, {}, config, "refused", "serial-number", 3,
+                       {"--serial-number", "100:1", "--serial-file", Q(dir.file("faulty.hex"))}}};
   QStringList keys;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.result + std::string(" ") + row.reason);

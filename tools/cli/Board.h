@@ -62,8 +62,10 @@ struct Attempt {
   bool interrupted = false;
   bool last = false;  // the board does not try again
   bool Passed() const { return exitCode == kExitSuccess && !interrupted; }
-  // Nothing was sent: the file, the description or the frame stopped it.
-  bool Refused() const { return reason == "file" || reason == "description" || reason == "frame"; }
+  // Nothing was sent: the file, the description, the frame or the counter stopped it.
+  bool Refused() const {
+    return reason == "file" || reason == "description" || reason == "frame" || reason == "serial-number";
+  }
 };
 
 // Where a board's news goes: the loop owns the terminal.

@@ -28,8 +28,7 @@ int StopSignal(int stopFd) {
 
 // Waits for any board's line, or the nearest deadline or redraw, and
 // serves the lines that have input; the stop signal's number once the run
-// is to stop, else 0. The clock is read once a wait, the least a byte can
-// cost.
+// is to stop, else 0. The clock is read once a wait and once a line served.
 int PollOnce(Boards& boards, const QElapsedTimer& clock, qint64& now, int stopFd, PollSet& set) {
   set.fds.assign(1, pollfd{stopFd, POLLIN, 0});
   set.owners.assign(1, nullptr);
@@ -46,7 +45,11 @@ int PollOnce(Boards& boards, const QElapsedTimer& clock, qint64& now, int stopFd
   if (ready <= 0) return 0;
   if (set.fds[0].revents != 0) return StopSignal(stopFd);
   for (size_t i = 1; i < set.fds.size(); ++i) {
-    if (set.fds[i].revents != 0) set.owners[i]->Service(now);
+    if (set.fds[i].revents == 0) continue;
+    set.owners[i]->Service(now);
+    // Serving may have synced the log or waited for the counter's lock: the
+    // next board's echo deadline starts from the clock as it is then.
+    now = clock.elapsed();
   }
   return 0;
 }

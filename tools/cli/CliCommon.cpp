@@ -269,7 +269,8 @@ const char* OutcomeName(LoadOutcome outcome) {
 std::string LoadedFile::RefusalReason() const {
   switch (outcome) {
     case LoadOutcome::Loaded:
-      return refusal.empty() ? "" : "frame";
+      if (refusal.empty()) return "";
+      return counterRefused ? "serial-number" : "frame";
     case LoadOutcome::Faulty:
       return "file";
     case LoadOutcome::Refused:

@@ -101,9 +101,11 @@ struct LoadedFile {
   LoadNotes notes;
   std::string message;
   std::string refusal;  // why a download of the loaded file would be refused
+  bool counterRefused = false;  // the refusal is the serial-number counter's
   bool Truncated() const { return outcome == LoadOutcome::Loaded && !notes.endRecord; }
   // Why nothing may be sent, for scripts: "file" (unreadable or faulty),
-  // "description" (config.txt), "frame" (the frame cannot be sent); "" if none.
+  // "description" (config.txt), "frame" (the frame cannot be sent),
+  // "serial-number" (the counter gives no number); "" if none.
   std::string RefusalReason() const;
   // The exit status of the load with the download's checks.
   int ExitStatus() const;

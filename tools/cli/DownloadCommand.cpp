@@ -242,7 +242,7 @@ std::optional<int> SetUpUnitNumbers(const QCommandLineParser& parser, const AppS
   const std::string file = parser.isSet("serial-file") ? LocalPath(parser.value("serial-file")) : DefaultSerialFile();
   numbers.emplace(UnitNumbers{*place, SerialCounter(file)});
   error = CheckSerialNumberPlace(*place, framed.ProgramBytes);
-  if (error.empty()) numbers->counter.Peek(*place, error);
+  if (error.empty()) loaded.counterRefused = !numbers->counter.Peek(*place, error);
   if (!error.empty()) loaded.refusal = "The download was refused: " + error + ".";
   return std::nullopt;
 }

@@ -70,9 +70,11 @@ std::optional<SerialNumberPlace> ParseSerialNumberPlace(const std::string& text,
   const bool read = first != std::string::npos && ParseWhole(address, place.address, 16) &&
                     ParseWhole(std::string_view(text).substr(first + 1, second - first - 1), place.first) &&
                     (second == std::string::npos || ParseWhole(std::string_view(text).substr(second + 1), place.bytes));
-  if (!read || place.bytes < 1 || place.bytes > 8) {
-    error = "\"" + text + "\": expected ADDR:FIRST[:BYTES], ADDR in hexadecimal, FIRST a whole number, "
-            "BYTES 1 to 8 (default 4), e.g. 7C00:1000:4";
+  // A program address has at most six hexadecimal digits, and no sign.
+  const bool inRange = !address.starts_with('-') && place.address <= 0xFFFFFF;
+  if (!read || !inRange || place.bytes < 1 || place.bytes > 8) {
+    error = "\"" + text + "\": expected ADDR:FIRST[:BYTES], ADDR in hexadecimal (8 to FFFFFF), "
+            "FIRST a whole number, BYTES 1 to 8 (default 4), e.g. 7C00:1000:4";
     return std::nullopt;
   }
   return place;
