@@ -140,15 +140,17 @@ std::string FailureKind(QSerialPort::SerialPortError error) {
 
 }  // namespace
 
+SerialDevice SerialDeviceOf(const QSerialPortInfo& info) {
+  SerialDevice device{info.systemLocation().toStdString(), {}, {}, info.serialNumber().toStdString()};
+  if (info.hasVendorIdentifier()) device.vendor = info.vendorIdentifier();
+  if (info.hasProductIdentifier()) device.product = info.productIdentifier();
+  return device;
+}
+
 // QSerialPortInfo leaves out the on-board ttyS* that have no UART behind them.
 std::vector<SerialDevice> ListSerialDevices() {
   std::vector<SerialDevice> devices;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    SerialDevice device{info.systemLocation().toStdString(), {}, {}, info.serialNumber().toStdString()};
-    if (info.hasVendorIdentifier()) device.vendor = info.vendorIdentifier();
-    if (info.hasProductIdentifier()) device.product = info.productIdentifier();
-    devices.push_back(std::move(device));
-  }
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) devices.push_back(SerialDeviceOf(info));
   return devices;
 }
 

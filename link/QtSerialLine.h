@@ -11,7 +11,10 @@
 #include "SerialLine.h"
 #include "UsbFilter.h"
 
-// The serial devices that really exist, with the USB ids of their adapters.
+class QSerialPortInfo;
+// A device as the system lists it, with the USB ids of its adapter.
+SerialDevice SerialDeviceOf(const QSerialPortInfo& info);
+// The serial devices that really exist.
 std::vector<SerialDevice> ListSerialDevices();
 // The USB serial number of the adapter behind a device (any name of it),
 // "" where unknown.

@@ -61,12 +61,15 @@ int RunPorts(const QStringList& args) {
   QString error;
   const auto filters = UsbFiltersOf(parser, error);
   if (!filters) return UsageError("ports", error);
-  const std::vector<SerialDevice> devices = ListSerialDevices();
 
   const std::string mapDir = SettingsStore::PortMapDirectory();
   const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
+  std::vector<SerialDevice> devices;
   std::vector<std::string> listed;
-  for (const QSerialPortInfo& info : known) listed.push_back(info.systemLocation().toStdString());
+  for (const QSerialPortInfo& info : known) {
+    devices.push_back(SerialDeviceOf(info));
+    listed.push_back(devices.back().path);
+  }
   std::set<std::string> numbered;
   PrintLine(stdout, "Port map: " + mapDir);
   for (int port = 1; port <= kHighestPort; ++port) {
