@@ -1,6 +1,7 @@
 #include "PortMap.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -90,6 +91,8 @@ std::vector<MappedPort> MappedPorts(const std::string& mapDir) {
     const std::string name = entry.path().filename().string();
     int port = 0;
     if (!IsNumberedName(name, "COM") || name.size() > 8 || (port = std::stoi(name.substr(3))) < 1) continue;
+    // Only the name that a port number opens: COM01 or COM99999 never is.
+    if (name != "COM" + std::to_string(port) || port > INT16_MAX) continue;
     const std::string device = LinkTarget(entry.path());
     if (entry.is_symlink(error) && fs::exists(device, error)) ports.push_back({port, device});
   }

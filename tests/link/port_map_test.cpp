@@ -52,6 +52,7 @@ TEST_F(PortMapTest, ALinkInTheMapOverridesTheDefaultRule) {
   fs::create_symlink("../dev/ttyACM0", mapDir + "/COM2");           // relative to the map
   fs::create_symlink(dirs.file("gone/ttyUSB9"), mapDir + "/COM3");  // device not present
   fs::create_symlink(mapDir + "/COM1", mapDir + "/COM4");           // a chain of links
+  for (const char* name : {"COM01", "COM99999"}) fs::create_symlink(devDir + "/ttyS0", mapDir + "/" + name);
 
   EXPECT_EQ(ResolvePortDevice(1, mapDir, listed), devDir + "/ttyS10");
   EXPECT_EQ(ResolvePortDevice(2, mapDir, listed), devDir + "/ttyACM0");
@@ -59,6 +60,10 @@ TEST_F(PortMapTest, ALinkInTheMapOverridesTheDefaultRule) {
   EXPECT_EQ(ResolvePortDevice(4, mapDir, listed), devDir + "/ttyS10");
   EXPECT_EQ(ResolvePortDevice(5, mapDir, listed), devDir + "/ttyS2");  // no link: the rule
   EXPECT_EQ(ResolvePortDevice(0, mapDir, listed), "");
+  // The links that name a device, and only those a port number opens.
+  std::vector<int> mapped;
+  for (const MappedPort& port : MappedPorts(mapDir)) mapped.push_back(port.port);
+  EXPECT_EQ(mapped, (std::vector<int>{1, 2, 4}));
 }
 
 }  // namespace
