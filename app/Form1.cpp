@@ -199,6 +199,7 @@ void Form1::ConnectCommands() {
 void Form1::PressDownload() {
   if (state_.TransferInProgress && lastTraffic_.isValid() && lastTraffic_.elapsed() < kEchoesArrivingMs) return;
   transferFile_ = loadedFile_;
+  lastTraffic_.start();  // each byte after the first follows an echo, which stamps it
   StartDownload(state_, *this, dialogs_);
 }
 
@@ -336,10 +337,7 @@ void Form1::WatchForDevice() {
 
 bool Form1::PortIsOpen() const { return line_.IsOpen(); }
 
-void Form1::WriteByte(uint8_t value) {
-  lastTraffic_.start();
-  line_.WriteByte(value);
-}
+void Form1::WriteByte(uint8_t value) { line_.WriteByte(value); }
 
 void Form1::SetStatus(std::string_view text) {
   // The text is always exact; only its painting waits for the interval.

@@ -255,17 +255,16 @@ std::string QtSerialLine::OpenFailure(const std::string& devicePath) const {
 // driver without the flag refuses, which costs only latency.
 void QtSerialLine::AskForLowLatency() {
   serial_struct serial{};
-  const int fd = fd_;
-  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  if (ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
   serial.flags |= ASYNC_LOW_LATENCY;
-  (void)ioctl(fd, TIOCSSERIAL, &serial);
+  (void)ioctl(fd_, TIOCSSERIAL, &serial);
 }
 
 void QtSerialLine::Close() {
   received_.clear();
+  fd_ = -1;
   if (closing_ || !port_.isOpen()) return;
   closing_ = true;
-  fd_ = -1;
   port_.close();
   lock_.Release();
   closing_ = false;
@@ -279,16 +278,16 @@ bool QtSerialLine::IsOpen() const { return port_.isOpen(); }
 // that the bytes keep their order.
 void QtSerialLine::WriteByte(uint8_t value) {
   if (fd_ < 0) return;
-  ssize_t wrote = -1;
   if (port_.bytesToWrite() == 0) {
+    ssize_t wrote = -1;
     do {
       wrote = write(fd_, &value, 1);
     } while (wrote < 0 && errno == EINTR);
-  }
-  if (wrote == 1) return;
-  if (wrote < 0 && errno != EAGAIN && port_.bytesToWrite() == 0) {
-    LineGone("write error (" + std::string(std::strerror(errno)) + ")");
-    return;
+    if (wrote == 1) return;
+    if (wrote < 0 && errno != EAGAIN) {
+      LineGone("write error (" + std::string(std::strerror(errno)) + ")");
+      return;
+    }
   }
   const char byte = static_cast<char>(value);
   port_.write(&byte, 1);
