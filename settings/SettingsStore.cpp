@@ -93,6 +93,12 @@ bool ReplaceFile(const fs::path& target, const std::string& text) {
 constexpr int kLockWaitMs = 5000;
 constexpr int kLockPollMs = 10;
 
+std::optional<std::string> StoredValue(const std::optional<IniText>& ini, const std::string& name) {
+  std::optional<std::string> stored = ini ? ini->Value(name) : std::nullopt;
+  if (stored && CharacterCount(*stored) > kLongestValue) return std::nullopt;
+  return stored;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -211,12 +217,12 @@ std::string SettingsStore::ReadSetting(const std::string& name, const std::strin
   CreateSettingsKey();
   const auto kept = unsaved_.find(name);
   if (kept != unsaved_.end()) return kept->second;
+  // A value that is there is read without the lock (every write replaces
+  // the whole file): only storing the default waits for other writers.
+  if (auto stored = StoredValue(Load(), name)) return *stored;
   const FileLock lock(LinkTarget(path_));
   std::optional<IniText> ini = Load();
-  if (ini) {
-    const std::optional<std::string> stored = ini->Value(name);
-    if (stored && CharacterCount(*stored) <= kLongestValue) return *stored;
-  }
+  if (auto stored = StoredValue(ini, name)) return *stored;
   if (!lock.Usable()) ini.reset();
   Store(ini, name, defaultValue);
   return defaultValue;
