@@ -1,6 +1,7 @@
 #include "RunReport.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,18 @@ bool AttemptLog::Open(const std::string& path, std::string& error) {
 bool AttemptLog::Append(const QJsonObject& record, std::string& error) {
   if (fd_ < 0) return true;
   const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+  // Held while the record goes in and, if it tore, is taken back: another
+  // run's record on the same log is never cut.
+  (void)flock(fd_, LOCK_EX);
+  const int failure = Write(line);
+  (void)flock(fd_, LOCK_UN);
+  if (failure == 0) return true;
+  error = std::strerror(failure);
+  return false;
+}
+
+// 0, or the errno of the failure.
+int AttemptLog::Write(const QByteArray& line) {
   const auto size = static_cast<size_t>(line.size());
   // One write a record where it can be: with O_APPEND, lines of two runs on
   // one log never mix.
@@ -111,8 +124,7 @@ bool AttemptLog::Append(const QJsonObject& record, std::string& error) {
     if (wrote == 0 || (wrote < 0 && errno != EINTR)) failure = wrote < 0 ? errno : ENOSPC;
   }
   if (failure == 0 && fdatasync(fd_) != 0) failure = errno;
-  if (failure == 0) return true;
-  error = std::strerror(failure);
+  if (failure == 0) return 0;
   // A torn line would spoil the next one too: what went in is taken back,
   // unless another run has appended behind it since.
   const off_t end = lseek(fd_, 0, SEEK_CUR);
@@ -120,7 +132,7 @@ bool AttemptLog::Append(const QJsonObject& record, std::string& error) {
   if (done > 0 && end >= static_cast<off_t>(done) && fstat(fd_, &info) == 0 && info.st_size == end) {
     (void)ftruncate(fd_, end - static_cast<off_t>(done));
   }
-  return false;
+  return failure;
 }
 
 void RunReport::Attempted(const Attempt& attempt) {

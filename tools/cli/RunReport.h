@@ -2,6 +2,7 @@
 // What a download run tells: a result line (or JSON object) for each
 // board's outcome on stdout, a record of every attempt in the --log file,
 // and the totals of a --loop run.
+#include <QByteArray>
 #include <QJsonObject>
 #include <cstdio>
 #include <string>
@@ -44,6 +45,8 @@ class AttemptLog {
   bool Append(const QJsonObject& record, std::string& error);
 
  private:
+  int Write(const QByteArray& line);
+
   int fd_ = -1;
 };
 
