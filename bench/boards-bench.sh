@@ -19,20 +19,12 @@ image=$work/image.hex
 python3 "$(dirname "$0")/make-image.py" "$image" 8192 7
 
 # Starts one paced simulator (extra flags: "$@") logging to $1; sets device
-# to its device path and keeps its pid for the clean-up.
-start_sim() {
+# and keeps its pid in the batch.
+board_sim() {
   local log=$1
   shift
-  "$bin/zentrel-sim" --config "$config" --baud 115200 --expect "$image" "$@" >"$log" 2>&1 &
-  sim_pids+=($!)
-  batch+=($!)
-  for _ in $(seq 200); do
-    device=$(awk '/^device /{print $2; exit}' "$log" 2>/dev/null)
-    [ -n "$device" ] && return
-    sleep 0.02
-  done
-  echo "zentrel-sim printed no device" >&2
-  exit 1
+  start_sim "$log" --config "$config" --baud 115200 --expect "$image" "$@"
+  batch+=("$sim_pid")
 }
 
 echo "8 KiB program a board, lines paced at 115200 baud:"
@@ -41,7 +33,7 @@ for boards in 1 4 16; do
   batch=()
   args=()
   for n in $(seq "$boards"); do
-    start_sim "$work/sim$n.out" --signal-interval 0 --once
+    board_sim "$work/sim$n.out" --signal-interval 0 --once
     args+=(--device "$device")
   done
   start=$(date +%s.%N)
@@ -67,7 +59,7 @@ for boards in 1 16; do
   batch=()
   args=()
   for n in $(seq "$boards"); do
-    start_sim "$work/loop-sim$n.out"
+    board_sim "$work/loop-sim$n.out"
     args+=(--device "$device")
   done
   rm -f "$work/loop.log"

@@ -27,17 +27,7 @@ python3 "$here/bench/make-image.py" "$image" 8192 20261208 --runs
 download() {
   local config=$1
   shift
-  # Emptied here, not by the background job's redirection, which may come
-  # after the wait below has read the last run's device.
-  : >"$work/sim.out"
-  "$bin/zentrel-sim" --once --config "$config" --expect "$image" "$@" >"$work/sim.out" 2>&1 &
-  sim_pid=$!
-  local device=""
-  for _ in $(seq 200); do
-    device=$(awk '/^device /{print $2; exit}' "$work/sim.out" 2>/dev/null)
-    [ -n "$device" ] && break
-    sleep 0.02
-  done
+  start_sim "$work/sim.out" --once --config "$config" --expect "$image" "$@"
   "$bin/zentrel-cli" download "$image" --device "$device" --config "$config" --baud 115200 \
     --no-progress >"$work/cli.out" 2>&1 || { cat "$work/cli.out" "$work/sim.out" >&2; exit 1; }
   wait "$sim_pid" || { cat "$work/sim.out" >&2; exit 1; }

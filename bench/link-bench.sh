@@ -24,22 +24,6 @@ source "$(dirname "$0")/scratch.sh"
 config=$bin/config.txt
 image=$work/image.hex
 
-# Starts a fresh simulator (extra flags: "$@") and sets sim_pid and device.
-start_sim() {
-  : >"$work/sim.out"  # not left to the job's redirection, which may come after the read below
-  "$bin/zentrel-sim" --config "$config" --signal-interval 0 --once --as-port 2 "$@" >"$work/sim.out" 2>&1 &
-  sim_pid=$!
-  device=""
-  for _ in $(seq 200); do
-    device=$(awk '/^device /{print $2; exit}' "$work/sim.out")
-    [ -n "$device" ] && return
-    sleep 0.02
-  done
-  echo "zentrel-sim printed no device:" >&2
-  cat "$work/sim.out" >&2
-  exit 1
-}
-
 # Runs one host against $device; prints the seconds it reports for the frame
 # and leaves its CPU seconds in $work/cpu (0 for the window, whose start-up
 # would swamp them).
@@ -67,7 +51,7 @@ run_host() {
 run_once() {
   local mode=$1 host=$2
   shift 2
-  start_sim "$@"
+  start_sim "$work/sim.out" --config "$config" --signal-interval 0 --once --as-port 2 "$@"
   local host_s sim_s
   host_s=$(run_host "$host")
   wait "$sim_pid" || { cat "$work/sim.out" >&2; exit 1; }
